@@ -1,0 +1,77 @@
+// What the command can observe of one simulated Windows machine.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+
+typedef std::vector<BYTE> SimBytes;
+
+struct SimValue {
+  std::u16string name;
+  DWORD type = REG_NONE;
+  SimBytes data;
+};
+
+// A registry key under HKEY_LOCAL_MACHINE; values keep their creation order.
+struct SimKey {
+  std::u16string path;
+  std::vector<SimValue> values;
+};
+
+// A present device as the Setup API lists it. An absent property makes its
+// read fail with ERROR_INVALID_DATA.
+struct SimDevice {
+  std::u16string instanceId;
+  std::optional<SimBytes> hardwareIds;  // REG_MULTI_SZ bytes, as the driver published them
+  std::optional<SimBytes> service;      // REG_SZ bytes
+};
+
+struct SimFile {
+  bool directory = false;
+  SimBytes bytes;
+  // The size GetFileSize reports when it differs from the bytes held
+  // (a file of 4 GiB or more need not be stored).
+  std::optional<std::uint64_t> reportedSize;
+};
+
+enum class SimMedium { Ready, NoMedium, AccessDenied };
+
+// A volume reached by its GUID path "\\?\Volume{GUID}\".
+struct SimVolume {
+  std::u16string guid;  // "{...}", braces included
+  SimMedium medium = SimMedium::Ready;
+  // Relative paths with backslashes ("dir\\file"), compared without regard
+  // to ASCII case; parent directories are implied.
+  std::map<std::u16string, SimFile> entries;
+};
+
+struct SimVersion {
+  DWORD major = 10;
+  DWORD minor = 0;
+  DWORD build = 19045;
+  DWORD platformId = VER_PLATFORM_WIN32_NT;
+};
+
+// Makes the nth call (1-based; 0 means every call) of a platform function
+// fail with an error code.
+struct SimFault {
+  std::string call;
+  DWORD nth = 1;
+  DWORD error = ERROR_ACCESS_DENIED;
+};
+
+struct SimulatedMachine {
+  bool setupApiPresent = true;
+  std::vector<std::string> missingEntryPoints;
+  std::vector<SimDevice> devices;
+  std::vector<SimKey> registry;
+  DWORD driveMask = 0;
+  std::vector<SimVolume> volumes;
+  std::optional<SimVersion> version = SimVersion{};  // empty: GetVersionExW fails
+  std::vector<SimFault> faults;
+};

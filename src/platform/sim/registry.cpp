@@ -1,0 +1,126 @@
+// The registry under HKEY_LOCAL_MACHINE: key paths compared without regard
+// to ASCII case, values in creation order, the documented size protocols.
+#include <cstring>
+#include <memory>
+#include <set>
+
+#include "platform/sim/sim.h"
+
+struct SimOpenKey {
+  std::u16string path;
+};
+
+namespace {
+
+std::set<SimOpenKey*> openKeys;
+
+// The full path a key handle and a sub-key name stand for; false when the
+// handle is not an open key.
+bool FullPath(HKEY key, LPCWSTR subKey, std::u16string* path) {
+  if (key == HKEY_LOCAL_MACHINE) {
+    path->clear();
+  } else if (openKeys.count(key) != 0) {
+    *path = key->path;
+  } else {
+    return false;
+  }
+  if (subKey != nullptr && *subKey != 0) {
+    if (!path->empty()) *path += u'\\';
+    *path += subKey;
+  }
+  return true;
+}
+
+// A key exists when it is listed or is the parent of a listed key.
+bool KeyExists(const std::u16string& path) {
+  if (path.empty()) return true;
+  for (const SimKey& key : Sim().machine.registry) {
+    if (SimEqualNoCase(key.path, path)) return true;
+    if (key.path.size() > path.size() && key.path[path.size()] == u'\\' &&
+        SimEqualNoCase(key.path.substr(0, path.size()), path)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+const std::vector<SimValue>* ValuesOf(HKEY key) {
+  static const std::vector<SimValue> none;
+  if (openKeys.count(key) == 0) return nullptr;
+  for (const SimKey& listed : Sim().machine.registry) {
+    if (SimEqualNoCase(listed.path, key->path)) return &listed.values;
+  }
+  return &none;
+}
+
+// Copies data by the documented protocol: the size is always reported,
+// ERROR_MORE_DATA when the offered buffer is too small.
+LSTATUS CopyData(const SimValue& value, LPDWORD type, LPBYTE data, LPDWORD size) {
+  if (type != nullptr) *type = value.type;
+  if (data != nullptr && size == nullptr) return ERROR_INVALID_PARAMETER;
+  if (size == nullptr) return ERROR_SUCCESS;
+  const DWORD needed = static_cast<DWORD>(value.data.size());
+  const DWORD offered = *size;
+  *size = needed;
+  if (data == nullptr) return ERROR_SUCCESS;
+  if (offered < needed) return ERROR_MORE_DATA;
+  if (needed != 0) std::memcpy(data, value.data.data(), needed);
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+void SimResetRegistry() {
+  for (SimOpenKey* key : openKeys) delete key;
+  openKeys.clear();
+}
+
+LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult) {
+  DWORD error = 0;
+  if (SimCallFails("RegOpenKeyExW", &error)) return static_cast<LSTATUS>(error);
+  if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
+  std::u16string path;
+  if (!FullPath(hKey, lpSubKey, &path)) return ERROR_INVALID_HANDLE;
+  if (!KeyExists(path)) return ERROR_FILE_NOT_FOUND;
+  *phkResult = *openKeys.insert(new SimOpenKey{path}).first;
+  ++Sim().counters.openKeys;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType,
+                                LPBYTE lpData, LPDWORD lpcbData) {
+  DWORD error = 0;
+  if (SimCallFails("RegQueryValueExW", &error)) return static_cast<LSTATUS>(error);
+  const std::vector<SimValue>* values = ValuesOf(hKey);
+  if (values == nullptr) return ERROR_INVALID_HANDLE;
+  const std::u16string name = lpValueName != nullptr ? lpValueName : u"";
+  for (const SimValue& value : *values) {
+    if (SimEqualNoCase(value.name, name)) return CopyData(value, lpType, lpData, lpcbData);
+  }
+  return ERROR_FILE_NOT_FOUND;
+}
+
+LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName,
+                             LPDWORD, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+  DWORD error = 0;
+  if (SimCallFails("RegEnumValueW", &error)) return static_cast<LSTATUS>(error);
+  const std::vector<SimValue>* values = ValuesOf(hKey);
+  if (values == nullptr) return ERROR_INVALID_HANDLE;
+  if (lpValueName == nullptr || lpcchValueName == nullptr) return ERROR_INVALID_PARAMETER;
+  if (dwIndex >= values->size()) return ERROR_NO_MORE_ITEMS;
+  const SimValue& value = (*values)[dwIndex];
+  if (value.name.size() + 1 > *lpcchValueName) return ERROR_MORE_DATA;
+  std::memcpy(lpValueName, value.name.c_str(), (value.name.size() + 1) * sizeof(WCHAR));
+  *lpcchValueName = static_cast<DWORD>(value.name.size());
+  return CopyData(value, lpType, lpData, lpcbData);
+}
+
+LSTATUS WINAPI RegCloseKey(HKEY hKey) {
+  DWORD error = 0;
+  if (SimCallFails("RegCloseKey", &error)) return static_cast<LSTATUS>(error);
+  if (hKey == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;
+  if (openKeys.erase(hKey) == 0) return ERROR_INVALID_HANDLE;
+  delete hKey;
+  --Sim().counters.openKeys;
+  return ERROR_SUCCESS;
+}

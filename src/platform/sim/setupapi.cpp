@@ -1,0 +1,188 @@
+// The simulated Setup API over the machine's present devices, with the
+// documented size and end-of-list protocols.
+#include "platform/sim/setupapi.h"
+
+#include <cstring>
+#include <set>
+
+#include "platform/sim/sim.h"
+
+namespace {
+
+// A device information set: a snapshot of the devices present when made.
+struct DeviceSet {
+  std::vector<SimDevice> devices;
+};
+
+std::set<DeviceSet*> openSets;
+
+DeviceSet* SetOf(HDEVINFO handle) {
+  DeviceSet* set = static_cast<DeviceSet*>(handle);
+  return openSets.count(set) != 0 ? set : nullptr;
+}
+
+// The device a filled SP_DEVINFO_DATA names, or null with the error set.
+const SimDevice* DeviceOf(HDEVINFO handle, PSP_DEVINFO_DATA data) {
+  DeviceSet* set = SetOf(handle);
+  if (set == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA) || data->Reserved >= set->devices.size()) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return &set->devices[data->Reserved];
+}
+
+bool Fails(const char* call) {
+  DWORD error = 0;
+  if (!SimCallFails(call, &error)) return false;
+  SetLastError(error);
+  return true;
+}
+
+HDEVINFO WINAPI GetClassDevsW(const GUID* ClassGuid, LPCWSTR, HWND, DWORD Flags) {
+  if (Fails("SetupDiGetClassDevsW")) return INVALID_HANDLE_VALUE;
+  if (ClassGuid == nullptr && (Flags & DIGCF_ALLCLASSES) == 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  DeviceSet* set = new DeviceSet{Sim().machine.devices};
+  openSets.insert(set);
+  ++Sim().counters.openSets;
+  return set;
+}
+
+BOOL WINAPI EnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP_DEVINFO_DATA DeviceInfoData) {
+  if (Fails("SetupDiEnumDeviceInfo")) return FALSE;
+  DeviceSet* set = SetOf(DeviceInfoSet);
+  if (set == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (DeviceInfoData == nullptr || DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
+    SetLastError(ERROR_INVALID_USER_BUFFER);
+    return FALSE;
+  }
+  if (MemberIndex >= set->devices.size()) {
+    SetLastError(ERROR_NO_MORE_ITEMS);
+    return FALSE;
+  }
+  std::memset(&DeviceInfoData->ClassGuid, 0, sizeof DeviceInfoData->ClassGuid);
+  DeviceInfoData->DevInst = MemberIndex + 1;
+  DeviceInfoData->Reserved = MemberIndex;
+  return TRUE;
+}
+
+BOOL WINAPI GetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                       DWORD Property, PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
+                                       DWORD PropertyBufferSize, PDWORD RequiredSize) {
+  if (Fails("SetupDiGetDeviceRegistryPropertyW")) return FALSE;
+  const SimDevice* device = DeviceOf(DeviceInfoSet, DeviceInfoData);
+  if (device == nullptr) return FALSE;
+  const std::optional<SimBytes>* property = nullptr;
+  DWORD type = REG_NONE;
+  if (Property == SPDRP_HARDWAREID) {
+    property = &device->hardwareIds;
+    type = REG_MULTI_SZ;
+  } else if (Property == SPDRP_SERVICE) {
+    property = &device->service;
+    type = REG_SZ;
+  }
+  if (property == nullptr || !property->has_value()) {
+    SetLastError(ERROR_INVALID_DATA);
+    return FALSE;
+  }
+  const SimBytes& bytes = **property;
+  if (PropertyBuffer == nullptr && PropertyBufferSize != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (PropertyRegDataType != nullptr) *PropertyRegDataType = type;
+  if (RequiredSize != nullptr) *RequiredSize = static_cast<DWORD>(bytes.size());
+  if (PropertyBufferSize < bytes.size()) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  if (!bytes.empty()) std::memcpy(PropertyBuffer, bytes.data(), bytes.size());
+  return TRUE;
+}
+
+BOOL WINAPI GetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                 LPWSTR DeviceInstanceId, DWORD DeviceInstanceIdSize, PDWORD RequiredSize) {
+  if (Fails("SetupDiGetDeviceInstanceIdW")) return FALSE;
+  const SimDevice* device = DeviceOf(DeviceInfoSet, DeviceInfoData);
+  if (device == nullptr) return FALSE;
+  if (DeviceInstanceId == nullptr && DeviceInstanceIdSize != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const DWORD needed = static_cast<DWORD>(device->instanceId.size() + 1);
+  if (RequiredSize != nullptr) *RequiredSize = needed;
+  if (DeviceInstanceIdSize < needed) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  std::memcpy(DeviceInstanceId, device->instanceId.c_str(), needed * sizeof(WCHAR));
+  return TRUE;
+}
+
+BOOL WINAPI DestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
+  if (Fails("SetupDiDestroyDeviceInfoList")) return FALSE;
+  DeviceSet* set = SetOf(DeviceInfoSet);
+  if (set == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  openSets.erase(set);
+  delete set;
+  --Sim().counters.openSets;
+  return TRUE;
+}
+
+// The simulated machine is read-only: changing calls are refused.
+HANDLE WINAPI DeleteDevRegKey(HDEVINFO, PSP_DEVINFO_DATA, DWORD, DWORD, DWORD) {
+  ++Sim().counters.calls["SetupDiDeleteDevRegKey"];
+  SetLastError(ERROR_ACCESS_DENIED);
+  return nullptr;
+}
+
+BOOL WINAPI RemoveDevice(HDEVINFO, PSP_DEVINFO_DATA) {
+  ++Sim().counters.calls["SetupDiRemoveDevice"];
+  SetLastError(ERROR_ACCESS_DENIED);
+  return FALSE;
+}
+
+CONFIGRET WINAPI RequestDeviceEjectW(DEVINST, PPNP_VETO_TYPE, LPWSTR, ULONG, ULONG) {
+  ++Sim().counters.calls["CM_Request_Device_EjectW"];
+  const CONFIGRET accessDenied = 0x33;
+  return accessDenied;
+}
+
+template <typename Function>
+FARPROC Export(Function function) {
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
+}
+
+}  // namespace
+
+void SimResetSetupApi() {
+  for (DeviceSet* set : openSets) delete set;
+  openSets.clear();
+}
+
+const SimExport* SimSetupApiExports(std::size_t* count) {
+  static const SimExport exports[] = {
+      {"CM_Request_Device_EjectW", Export(RequestDeviceEjectW)},
+      {"SetupDiDeleteDevRegKey", Export(DeleteDevRegKey)},
+      {"SetupDiDestroyDeviceInfoList", Export(DestroyDeviceInfoList)},
+      {"SetupDiEnumDeviceInfo", Export(EnumDeviceInfo)},
+      {"SetupDiGetClassDevsW", Export(GetClassDevsW)},
+      {"SetupDiGetDeviceInstanceIdW", Export(GetDeviceInstanceIdW)},
+      {"SetupDiGetDeviceRegistryPropertyW", Export(GetDeviceRegistryPropertyW)},
+      {"SetupDiRemoveDevice", Export(RemoveDevice)},
+  };
+  *count = sizeof exports / sizeof exports[0];
+  return exports;
+}

@@ -1,0 +1,195 @@
+// The one header through which the command reaches the platform: real
+// Windows in the cross build, the simulated Windows everywhere else.
+#pragma once
+
+#ifdef _WIN32
+
+#include <windows.h>
+#include <setupapi.h>
+#include <cfgmgr32.h>
+
+#define WSTR(literal) L##literal
+
+#else  // simulated Windows
+
+#include <cstddef>
+#include <cstdint>
+
+#define WSTR(literal) u##literal
+#define WINAPI
+
+typedef char16_t WCHAR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef const char* LPCSTR;
+typedef char* LPSTR;
+typedef std::uint8_t BYTE;
+typedef BYTE* PBYTE;
+typedef BYTE* LPBYTE;
+typedef std::uint16_t WORD;
+typedef std::uint32_t DWORD;
+typedef DWORD* PDWORD;
+typedef DWORD* LPDWORD;
+typedef std::uint32_t ULONG;
+typedef std::uint32_t UINT;
+typedef std::int32_t LONG;
+typedef LONG LSTATUS;
+typedef int BOOL;
+typedef std::uintptr_t ULONG_PTR;
+typedef std::uintptr_t SIZE_T;
+typedef std::intptr_t INT_PTR;
+typedef void* PVOID;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef void* HANDLE;
+typedef HANDLE HGLOBAL;
+typedef HANDLE HDEVINFO;
+typedef struct SimOpenKey* HKEY;
+typedef HKEY* PHKEY;
+typedef struct SimModule* HMODULE;
+typedef struct SimWindow* HWND;
+typedef DWORD REGSAM;
+typedef DWORD CONFIGRET;
+typedef DWORD DEVINST;
+typedef int PNP_VETO_TYPE;
+typedef PNP_VETO_TYPE* PPNP_VETO_TYPE;
+typedef INT_PTR (*FARPROC)();
+
+struct GUID {
+  std::uint32_t Data1;
+  std::uint16_t Data2;
+  std::uint16_t Data3;
+  std::uint8_t Data4[8];
+};
+
+struct SP_DEVINFO_DATA {
+  DWORD cbSize;
+  GUID ClassGuid;
+  DWORD DevInst;
+  ULONG_PTR Reserved;
+};
+typedef SP_DEVINFO_DATA* PSP_DEVINFO_DATA;
+
+struct OSVERSIONINFOW {
+  DWORD dwOSVersionInfoSize;
+  DWORD dwMajorVersion;
+  DWORD dwMinorVersion;
+  DWORD dwBuildNumber;
+  DWORD dwPlatformId;
+  WCHAR szCSDVersion[128];
+};
+typedef OSVERSIONINFOW* LPOSVERSIONINFOW;
+
+struct SECURITY_ATTRIBUTES;
+typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+struct OVERLAPPED;
+typedef OVERLAPPED* LPOVERLAPPED;
+
+#define FALSE 0
+#define TRUE 1
+
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)))
+#define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002u)))
+
+#define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_INVALID_DATA 13L
+#define ERROR_NOT_READY 21L
+#define ERROR_HANDLE_EOF 38L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
+#define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_INVALID_FLAGS 1004L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
+#define ERROR_INVALID_USER_BUFFER 1784L
+
+#define DIGCF_PRESENT 0x00000002u
+#define DIGCF_ALLCLASSES 0x00000004u
+#define SPDRP_HARDWAREID 0x00000001u
+#define SPDRP_SERVICE 0x00000004u
+
+#define KEY_READ 0x20019u
+#define REG_NONE 0u
+#define REG_SZ 1u
+#define REG_EXPAND_SZ 2u
+#define REG_BINARY 3u
+#define REG_DWORD 4u
+#define REG_MULTI_SZ 7u
+
+#define VER_PLATFORM_WIN32_NT 2u
+
+#define SEM_FAILCRITICALERRORS 0x0001u
+#define SEM_NOOPENFILEERRORBOX 0x8000u
+
+#define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
+#define INVALID_FILE_SIZE 0xFFFFFFFFu
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020u
+#define GENERIC_READ 0x80000000u
+#define FILE_SHARE_READ 0x00000001u
+#define OPEN_EXISTING 3u
+#define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000u
+
+#define GMEM_MOVEABLE 0x0002u
+#define GMEM_ZEROINIT 0x0040u
+
+#define CP_ACP 0u
+#define MB_PRECOMPOSED 0x00000001u
+
+// Library loading and the thread's last-error code.
+HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName);
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+BOOL WINAPI FreeLibrary(HMODULE hLibModule);
+DWORD WINAPI GetLastError();
+void WINAPI SetLastError(DWORD dwErrCode);
+
+// Heap.
+HANDLE WINAPI GetProcessHeap();
+LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes);
+BOOL WINAPI HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem);
+
+// Version.
+BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW lpVersionInformation);
+
+// Registry.
+LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                             PHKEY phkResult);
+LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                                LPBYTE lpData, LPDWORD lpcbData);
+LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName,
+                             LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
+LSTATUS WINAPI RegCloseKey(HKEY hKey);
+
+// Drives, files, global memory, text conversion.
+DWORD WINAPI GetLogicalDrives();
+UINT WINAPI SetErrorMode(UINT uMode);
+DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName);
+HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
+BOOL WINAPI CloseHandle(HANDLE hObject);
+HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes);
+LPVOID WINAPI GlobalLock(HGLOBAL hMem);
+BOOL WINAPI GlobalUnlock(HGLOBAL hMem);
+HGLOBAL WINAPI GlobalFree(HGLOBAL hMem);
+int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                               LPWSTR lpWideCharStr, int cchWideChar);
+
+// The runtime's wide formatted output; only "%s" with one wide string is
+// supported, which is all the command prints.
+int wprintf(const WCHAR* format, ...);
+
+// The command's entry point, called by the simulated runtime's start-up.
+int wmain(int argc, WCHAR** argv, WCHAR** envp);
+
+#endif  // _WIN32
