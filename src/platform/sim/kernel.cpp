@@ -90,7 +90,10 @@ LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD, SIZE_T dwBytes) {
   // Without HEAP_GENERATE_EXCEPTIONS a failed allocation only returns null.
   if (SimCallFails("HeapAlloc", &error) || hHeap != &processHeap) return nullptr;
   void* block = std::malloc(dwBytes == 0 ? 1 : dwBytes);
-  if (block != nullptr) ++Sim().counters.heapBlocks;
+  if (block != nullptr) {
+    ++Sim().counters.heapBlocks;
+    Sim().counters.heapAllocations.push_back(dwBytes);
+  }
   return block;
 }
 

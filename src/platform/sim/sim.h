@@ -22,6 +22,7 @@ struct SimCounters {
   int volumeCallsOutsideErrorMode = 0;
   std::map<std::string, int> calls;  // per platform function
   std::vector<std::string> procLookups;  // GetProcAddress names, in order
+  std::vector<std::size_t> heapAllocations;  // sizes of HeapAlloc's blocks, in order
 };
 
 struct SimState {
