@@ -330,3 +330,41 @@ TEST(Discovery, ChildKeyThatCannotBeOpenedGivesNoEntry) {
 }
 
 }  // namespace
+
+namespace {
+
+// A card-reader device as Windows lists it: the composite parent, its
+// interface, and two USBSTOR disks (main storage and card slot).
+const char* kCardReaderMachine = R"({
+  "devices": [
+    {"instanceId": "USB\\ROOT_HUB20\\4&2A1B3C4D&0", "hardwareIds": ["USB\\ROOT_HUB20&VID8086&PID293A", "USB\\ROOT_HUB20"], "service": "usbhub"},
+    {"instanceId": "USB\\VID_7A5C&PID_FFFF\\0001A2B3C4D5", "hardwareIds": ["USB\\VID_7A5C&PID_FFFF&REV_0200", "USB\\VID_7A5C&PID_FFFF"], "service": "USBSTOR"},
+    {"instanceId": "USBSTOR\\DISK&VEN_ACME&PROD_STORAGE&REV_1.00\\0001A2B3C4D5&0", "hardwareIds": ["USBSTOR\\DiskACME____STORAGE________1.00"], "service": "disk",
+     "values": {"ParentIdPrefix": "7&11ab22cd&0"}},
+    {"instanceId": "USBSTOR\\DISK&VEN_ACME&PROD_CARD&REV_1.00\\0001A2B3C4D5&1", "hardwareIds": ["USBSTOR\\DiskACME____CARD___________1.00"], "service": "disk"},
+    {"instanceId": "STORAGE\\VOLUME\\1&30A96598&0&SIGNATURE12345678", "hardwareIds": ["STORAGE\\Volume"], "service": "volsnap"}
+  ]
+})";
+
+TEST(Discovery, CardReaderGetsOneEntryPerStorageChildOnBothPaths) {
+  for (bool vista : {true, false}) {
+    SimulatedMachine machine = ParseMachine(kCardReaderMachine, "card reader");
+    machine.version->major = vista ? 6 : 5;
+    SimInstall(machine);
+    DeviceInventory inventory;
+    std::vector<CandidateDevice> candidates;
+    InventoryTestAccess::DiscoverCandidates(inventory, candidates);
+    ASSERT_EQ(candidates.size(), 1u);
+    EXPECT_EQ(Utf8(candidates[0].instanceTail), "0001A2B3C4D5");
+    EXPECT_EQ(Utf8(candidates[0].serviceName), "USBSTOR");
+    std::vector<std::string> keys;
+    for (const VolumeEntry& entry : candidates[0].volumes) keys.push_back(Utf8(entry.matchKey));
+    // The card slot's disk has no "ParentIdPrefix"; before Vista it cannot be found.
+    const std::vector<std::string> expected =
+        vista ? std::vector<std::string>{"7&11ab22cd&0", "0001A2B3C4D5&1"} : std::vector<std::string>{"7&11ab22cd&0"};
+    EXPECT_EQ(keys, expected) << (vista ? "vista" : "xp");
+    EXPECT_EQ(Sim().counters.openKeys + Sim().counters.openSets + Sim().counters.heapBlocks, 0);
+  }
+}
+
+}  // namespace
