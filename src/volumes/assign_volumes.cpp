@@ -1,7 +1,11 @@
 #include "inventory/device_inventory.h"
 
-void DeviceInventory::AssignVolumes(std::vector<CandidateDevice>&) {}
-
-void DeviceInventory::MapDriveLetters(HKEY, std::vector<CandidateDevice>&) {}
-
-void DeviceInventory::ClassifyVolumes(std::vector<CandidateDevice>&) {}
+void DeviceInventory::AssignVolumes(std::vector<CandidateDevice>& candidates) {
+  HKEY mountKey = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, WSTR("SYSTEM\\MountedDevices"), 0, KEY_READ, &mountKey) != ERROR_SUCCESS) {
+    return;
+  }
+  MapDriveLetters(mountKey, candidates);
+  RegCloseKey(mountKey);
+  ClassifyVolumes(candidates);
+}

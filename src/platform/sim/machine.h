@@ -74,4 +74,7 @@ struct SimulatedMachine {
   std::vector<SimVolume> volumes;
   std::optional<SimVersion> version = SimVersion{};  // empty: GetVersionExW fails
   std::vector<SimFault> faults;
+  // Total platform calls after which the process aborts, as a run that
+  // would never end; 0 sets no limit.
+  DWORD callLimit = 0;
 };

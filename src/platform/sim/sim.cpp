@@ -46,6 +46,10 @@ void SimInstall(const SimulatedMachine& machine) {
 bool SimCallFails(const char* call, DWORD* error) {
   SimState& sim = Sim();
   const int count = ++sim.counters.calls[call];
+  if (sim.machine.callLimit != 0 && ++sim.counters.totalCalls > sim.machine.callLimit) {
+    std::fprintf(stderr, "sim: more than %u platform calls, the run does not end\n", sim.machine.callLimit);
+    std::abort();
+  }
   for (const SimFault& fault : sim.machine.faults) {
     if (fault.call == call && (fault.nth == 0 || fault.nth == static_cast<DWORD>(count))) {
       *error = fault.error;

@@ -1,0 +1,557 @@
+#!/usr/bin/env python3
+"""Runs the real devdrives.exe under Wine on machine files.
+
+Each machine gets a throwaway 32-bit prefix, copied from a cached template:
+its devices become Enum keys (Wine's Setup API lists every Enum key with a
+ClassGUID), its drive letters and volumes become dosdevices links to
+directories holding the volume files, its registry keys are imported, and
+the mount table is written inside a persistent wineserver session once
+Wine's drive manager has published its own. The exe's stdout bytes and exit
+code are then compared with the file's "expect". See docs/machine-files.md.
+"""
+
+import argparse
+import json
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+DEFAULT_EXE = os.path.join(REPO, "build", "mingw-i686", "devdrives.exe")
+
+ENUM = "SYSTEM\\CurrentControlSet\\Enum\\"
+MOUNTED_DEVICES = "SYSTEM\\MountedDevices"
+
+# Wine's names for the versions GetVersionExW reports; "default" is Wine's
+# own (6.1), which takes the command's Vista path like any later Windows.
+WINE_VERSIONS = ("default", "nt40", "win2k", "winxp", "win2003", "vista", "win7", "win8", "win81", "win10")
+
+REG_TYPES = {"REG_NONE": 0, "REG_SZ": 1, "REG_EXPAND_SZ": 2, "REG_BINARY": 3, "REG_DWORD": 4, "REG_MULTI_SZ": 7}
+
+# Setup API classes by bus; Wine lists a device only when its key has one.
+CLASS_GUIDS = {
+    "USB": "{36FC9E60-C465-11CF-8056-444553540000}",
+    "USBSTOR": "{4D36E967-E325-11CE-BFC1-08002BE10318}",
+}
+OTHER_CLASS_GUID = "{4D36E97D-E325-11CE-BFC1-08002BE10318}"
+
+# Windows (and Wine) keep device instance IDs below 200 characters.
+MAX_INSTANCE_ID = 199
+
+
+class MachineError(Exception):
+    """A machine file the runner cannot read."""
+
+
+# ---------------------------------------------------------------------------
+# The machine in Wine's terms (pure functions, no Wine needed)
+
+def load(path):
+    try:
+        with open(path, "rb") as f:
+            machine = json.loads(f.read().decode("utf-8"))
+    except (OSError, ValueError) as error:
+        raise MachineError(f"{path}: {error}") from None
+    if not isinstance(machine, dict):
+        raise MachineError(f"{path}: not a JSON object")
+    return machine
+
+
+def utf16(text, terminated):
+    return text.encode("utf-16-le") + (b"\0\0" if terminated else b"")
+
+
+def multi_string(strings):
+    return b"".join(utf16(s, True) for s in strings) + b"\0\0"
+
+
+def hex_bytes(text):
+    try:
+        return bytes.fromhex(text.replace(" ", ""))
+    except ValueError:
+        raise MachineError(f"bad hex bytes: {text!r}") from None
+
+
+def registry_value(value):
+    """(type number, data bytes) of a machine-file value, as the sim reads it."""
+    if isinstance(value, str):
+        return REG_TYPES["REG_SZ"], utf16(value, True)
+    kind = value["type"]
+    kind = REG_TYPES[kind] if isinstance(kind, str) else int(kind)
+    if "text" in value:
+        terminated = value.get("terminated", kind in (1, 2))
+        return kind, utf16(value["text"], terminated)
+    if "strings" in value:
+        return kind, multi_string(value["strings"])
+    if "dword" in value:
+        return kind, int(value["dword"]).to_bytes(4, "little")
+    return kind, hex_bytes(value["hex"])
+
+
+def property_bytes(value, multi):
+    if isinstance(value, dict):
+        return hex_bytes(value["hex"])
+    if multi:
+        return multi_string(value)
+    return utf16(value, True)
+
+
+def file_bytes(entry):
+    if isinstance(entry, str):
+        return entry.encode("latin-1")
+    if "hex" in entry:
+        return hex_bytes(entry["hex"])
+    return entry.get("text", "").encode("latin-1")
+
+
+def registry_keys(machine):
+    """Every key under HKLM the machine holds: [(path, [(name, type, data)])],
+    devices first, keys that differ only in case merged as Wine merges them."""
+    keys = {}
+    order = []
+
+    def add(path, values):
+        folded = path.lower()
+        if folded not in keys:
+            keys[folded] = (path, {})
+            order.append(folded)
+        held = keys[folded][1]
+        for name, value in values.items():
+            held[name.lower()] = (name,) + registry_value(value)
+
+    for device in machine.get("devices", []):
+        if not device.get("enumKey", True):
+            continue
+        instance = device["instanceId"]
+        bus = instance.split("\\", 1)[0].upper()
+        values = {"ClassGUID": CLASS_GUIDS.get(bus, OTHER_CLASS_GUID)}
+        add(ENUM + instance, values)
+        properties = keys[(ENUM + instance).lower()][1]
+        if "hardwareIds" in device:
+            properties["hardwareid"] = ("HardwareID", 7, property_bytes(device["hardwareIds"], True))
+        if "service" in device:
+            properties["service"] = ("Service", 1, property_bytes(device["service"], False))
+        add(ENUM + instance, device.get("values", {}))
+    for path, values in machine.get("registry", {}).items():
+        add(path, values)
+    return [(keys[k][0], list(keys[k][1].values())) for k in order]
+
+
+def mounted_devices(machine):
+    """The mount table's values [(name, type, data)], or None without the key."""
+    for path, values in registry_keys(machine):
+        if path.lower() == MOUNTED_DEVICES.lower():
+            return values
+    return None
+
+
+def drive_letters(machine):
+    return sorted(set(machine.get("drives", "")))
+
+
+def volume_of_letter(machine):
+    """Which volume's files each drive letter shows: the volume whose
+    "\\??\\Volume{GUID}" value holds the same mount record as the letter's
+    "\\DosDevices\\X:" value (the first such value in the file). A letter
+    without one shows an empty directory. {letter: volume index or None}"""
+    table = mounted_devices(machine) or []
+    guids = {v["guid"].lower(): i for i, v in enumerate(machine.get("volumes", []))}
+    result = {}
+    for letter in drive_letters(machine):
+        record = None
+        for name, _, data in table:
+            if name.lower() == f"\\dosdevices\\{letter.lower()}:":
+                record = data
+                break
+        result[letter] = None
+        if record is None:
+            continue
+        for name, _, data in table:
+            lowered = name.lower()
+            if lowered.startswith("\\??\\volume{") and data == record and lowered[len("\\??\\volume"):] in guids:
+                result[letter] = guids[lowered[len("\\??\\volume"):]]
+                break
+    return result
+
+
+def versions(machine):
+    """The Wine versions to run: the file's "wine.versions", else the one its
+    "os" names."""
+    wine = machine.get("wine", {})
+    if "versions" in wine:
+        return list(wine["versions"])
+    os_version = machine.get("os", {}) or {}
+    major, minor = os_version.get("major", 10), os_version.get("minor", 0)
+    if major == 4:
+        return ["nt40"]
+    if major == 5:
+        return ["win2k" if minor == 0 else "winxp"]
+    return ["default"]
+
+
+def cannot_express(machine):
+    """Why Wine cannot show this machine as the sim does (empty: it can)."""
+    reasons = []
+    setup = machine.get("setupApi", {})
+    if not setup.get("present", True) or setup.get("missing"):
+        reasons.append("the Setup API or an entry point of it is missing")
+    if machine.get("faults"):
+        reasons.append("injected faults")
+    if "os" in machine and machine["os"] is None:
+        reasons.append("GetVersionExW fails")
+    elif (machine.get("os") or {}).get("platformId", 2) != 2:
+        reasons.append("a platform other than Windows NT")
+    elif not 4 <= (machine.get("os") or {}).get("major", 10):
+        reasons.append("a Windows version Wine has no setting for")
+    for version in machine.get("wine", {}).get("versions", []):
+        if version not in WINE_VERSIONS:
+            reasons.append(f"unknown Wine version {version!r}")
+    seen = set()
+    for device in machine.get("devices", []):
+        instance = device["instanceId"]
+        if not device.get("enumKey", True):
+            reasons.append(f"device {instance} has no registry key")
+        if len(instance.split("\\")) != 3 or "" in instance.split("\\"):
+            reasons.append(f"device {instance}: Wine lists only IDs of three parts, bus\\device\\instance")
+        if len(instance) > MAX_INSTANCE_ID:
+            reasons.append(f"device {instance[:40]}... has an instance ID beyond {MAX_INSTANCE_ID} characters")
+        if instance.lower() in seen:
+            reasons.append(f"two devices share the key {instance}")
+        seen.add(instance.lower())
+        for name in device.get("values", {}):
+            if name.lower() in ("hardwareid", "service", "classguid"):
+                reasons.append(f"device {instance} sets {name} in its key, where Wine keeps its properties")
+    by_letter = volume_of_letter(machine)
+    for index, volume in enumerate(machine.get("volumes", [])):
+        if volume.get("medium", "ready") != "ready" and by_letter.get("C") == index:
+            reasons.append("drive C has no medium, but Wine runs from it")
+        for path, entry in volume.get("files", {}).items():
+            if isinstance(entry, dict) and entry.get("size", len(file_bytes(entry))) < len(file_bytes(entry)):
+                reasons.append(f"file {path} reports fewer bytes than it holds")
+            if any(part in ("", ".", "..") or "/" in part for part in path.split("\\")):
+                reasons.append(f"file path {path!r} has no place in a directory tree")
+    table = mounted_devices(machine) or []
+    if "C" not in drive_letters(machine) and any(n.lower() == "\\dosdevices\\c:" for n, _, _ in table):
+        reasons.append("drive C is not in use, but Wine always has it")
+    return reasons
+
+
+def reg_string(text):
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+def reg_entry(name, kind, data):
+    label = "@" if name == "" else reg_string(name)
+    return f"{label}=hex({kind:x}):" + ",".join(f"{b:02x}" for b in data)
+
+
+def reg_file(sections):
+    """A .reg file (UTF-16LE) for [(root\\path, [(name, type, data)])]; every
+    value is written as raw bytes of its type, so none is altered."""
+    lines = ["Windows Registry Editor Version 5.00", ""]
+    for path, values in sections:
+        lines.append(f"[{path}]")
+        lines.extend(reg_entry(*value) for value in values)
+        lines.append("")
+    return ("\ufeff" + "\r\n".join(lines) + "\r\n").encode("utf-16-le")
+
+
+def exe_name(version):
+    return "devdrives.exe" if version == "default" else f"devdrives-{version}.exe"
+
+
+def machine_registry(machine, run_versions):
+    """The machine's keys except the mount table, and the version settings."""
+    sections = [("HKEY_LOCAL_MACHINE\\" + path, values)
+                for path, values in registry_keys(machine) if path.lower() != MOUNTED_DEVICES.lower()]
+    for version in run_versions:
+        if version != "default":
+            sections.append((f"HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\{exe_name(version)}",
+                             [("Version", 1, utf16(version, True))]))
+    return sections
+
+
+def wine_order_hints(machine):
+    """Where the file's orders differ from the ones Wine enumerates in."""
+    hints = []
+    ids = [d["instanceId"] for d in machine.get("devices", [])]
+    if ids != sorted(ids, key=lambda i: [part.lower() for part in i.split("\\")]):
+        hints.append("Wine lists the devices sorted by key, not in the file's order")
+    names = [name for name, _, _ in mounted_devices(machine) or []]
+    if names != sorted(names, key=str.lower):
+        hints.append("Wine enumerates the mount table's values sorted by name, not in creation order")
+    return hints
+
+
+# ---------------------------------------------------------------------------
+# Wine
+
+def wine_environment(prefix):
+    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "WINELOADER")}
+    env.update(WINEPREFIX=prefix, WINEARCH="win32", WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
+    return env
+
+
+def wine_version():
+    return subprocess.run(["wine", "--version"], capture_output=True, text=True, check=True).stdout.strip()
+
+
+def template_path():
+    if os.environ.get("DEVDRIVES_WINE_TEMPLATE"):
+        return os.environ["DEVDRIVES_WINE_TEMPLATE"]
+    cache = os.environ.get("XDG_CACHE_HOME") or os.path.join(os.path.expanduser("~"), ".cache")
+    return os.path.join(cache, "devdrives", "wine-template-" + re.sub(r"[^\w.-]", "_", wine_version()))
+
+
+def ensure_template(path):
+    """A booted 32-bit prefix at path, made once (about 15 s)."""
+    if os.path.exists(os.path.join(path, "system.reg")):
+        return path
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    building = tempfile.mkdtemp(prefix=os.path.basename(path) + ".", dir=os.path.dirname(path))
+    prefix = os.path.join(building, "prefix")
+    env = wine_environment(prefix)
+    try:
+        subprocess.run(["wineboot", "-i"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=300)
+        subprocess.run(["wineserver", "-w"], env=env, timeout=300)
+        with open(os.path.join(prefix, "system.reg"), encoding="utf-8", errors="replace") as f:
+            if "#arch=win32" not in f.read(4096):
+                raise RuntimeError("wineboot made no 32-bit prefix (is wine32:i386 installed?)")
+        try:
+            os.rename(prefix, path)
+        except OSError:
+            if not os.path.exists(os.path.join(path, "system.reg")):  # another run made it meanwhile
+                raise
+    except (OSError, subprocess.SubprocessError) as error:
+        raise RuntimeError(f"cannot make the Wine template prefix: {error}") from None
+    finally:
+        subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
+        shutil.rmtree(building, ignore_errors=True)
+    return path
+
+
+def copy_template(template, prefix):
+    # Wine's DLLs in the prefix are never written, so hard links spare
+    # copying half a gigabyte; the files Wine rewrites are real copies.
+    if os.stat(template).st_dev == os.stat(os.path.dirname(prefix)).st_dev:
+        subprocess.run(["cp", "-al", template, prefix], check=True)
+        for name in ("system.reg", "user.reg", "userdef.reg", "drive_c/windows/win.ini",
+                     "drive_c/windows/system.ini"):
+            target = os.path.join(prefix, name)
+            if os.path.exists(target):
+                os.unlink(target)
+                shutil.copy2(os.path.join(template, name), target)
+    else:
+        subprocess.run(["cp", "-a", template, prefix], check=True)
+
+
+class Session:
+    """A prefix for one machine and the wineserver running in it."""
+
+    def __init__(self, template, machine, run_versions, exe):
+        self.workdir = tempfile.mkdtemp(prefix="devdrives-wine-")
+        self.prefix = os.path.join(self.workdir, "prefix")
+        self.env = wine_environment(self.prefix)
+        self.server = False
+        self.machine = machine
+        try:
+            copy_template(template, self.prefix)
+            self._lay_out_drives()
+            temp = os.path.join(self.prefix, "drive_c", "windows", "temp")
+            for version in run_versions:
+                shutil.copyfile(exe, os.path.join(temp, exe_name(version)))
+            with open(os.path.join(temp, "machine.reg"), "wb") as f:
+                f.write(reg_file(machine_registry(machine, run_versions)))
+            self._start()
+        except BaseException:
+            self.close()
+            raise
+
+    def _lay_out_drives(self):
+        dosdevices = os.path.join(self.prefix, "dosdevices")
+        for name in os.listdir(dosdevices):
+            if re.fullmatch(r"[a-z]:", name) and name != "c:":
+                os.unlink(os.path.join(dosdevices, name))
+        volumes = self.machine.get("volumes", [])
+        by_letter = volume_of_letter(self.machine)
+        directories = {}
+        if by_letter.get("C") is not None:
+            directories[by_letter["C"]] = os.path.join(self.prefix, "drive_c")
+        for index, volume in enumerate(volumes):
+            directory = directories.setdefault(index, os.path.join(self.workdir, f"volume{index}"))
+            if volume.get("medium", "ready") != "ready":
+                # A drive whose directory does not exist: Wine lists its
+                # letter, and every access to it fails.
+                os.symlink(directory, os.path.join(dosdevices, "volume" + volume["guid"].lower()))
+                continue
+            os.makedirs(directory, exist_ok=True)
+            for path, entry in volume.get("files", {}).items():
+                target = os.path.join(directory, *path.split("\\"))
+                if isinstance(entry, dict) and entry.get("directory"):
+                    os.makedirs(target, exist_ok=True)
+                    continue
+                os.makedirs(os.path.dirname(target), exist_ok=True)
+                with open(target, "wb") as f:
+                    f.write(file_bytes(entry))
+                    if isinstance(entry, dict) and "size" in entry:
+                        f.truncate(entry["size"])  # sparse: the zeros take no room
+            os.symlink(directory, os.path.join(dosdevices, "volume" + volume["guid"].lower()))
+        for letter, index in by_letter.items():
+            if letter == "C":
+                continue
+            if index is None:
+                directory = os.path.join(self.workdir, f"drive{letter}")
+                os.makedirs(directory, exist_ok=True)
+            else:
+                directory = directories[index]
+            os.symlink(directory, os.path.join(dosdevices, letter.lower() + ":"))
+
+    def wine(self, *args, timeout=120):
+        return subprocess.run(["wine", *args], env=self.env, cwd=os.path.join(self.prefix, "drive_c"),
+                              capture_output=True, timeout=timeout)
+
+    def _mount_table_names(self):
+        out = self.wine("reg", "query", "HKLM\\SYSTEM\\MountedDevices").stdout.decode("utf-8", "replace")
+        names = {line[4:].split("    ")[0].lower() for line in out.splitlines() if line.startswith("    ")}
+        return {"" if name == "(default)" else name for name in names}
+
+    def _start(self):
+        quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-p"], env=self.env, check=True, **quiet)
+        self.server = True
+        # The first process starts Wine's services, which keep its standard
+        # handles open for the whole session: they must not be our pipes.
+        subprocess.run(["wine", "cmd", "/c", "exit"], env=self.env, timeout=120, **quiet)
+        # The drive manager publishes one value per drive letter at start-up;
+        # ours go in only after all of its own are there, and replace them.
+        wanted = {f"\\dosdevices\\{l.lower()}:" for l in ["C"] + drive_letters(self.machine)}
+        deadline = time.monotonic() + 60
+        while not wanted <= self._mount_table_names():
+            if time.monotonic() > deadline:
+                raise RuntimeError("Wine's drive manager did not publish the drives")
+            time.sleep(0.1)
+        table = mounted_devices(self.machine)
+        if table is None:
+            self._reg_ok("delete", "HKLM\\SYSTEM\\MountedDevices", "/f")
+        else:
+            self._reg_ok("delete", "HKLM\\SYSTEM\\MountedDevices", "/va", "/f")
+        self._reg_ok("import", "C:\\windows\\temp\\machine.reg")
+        if table:
+            mount = reg_file([("HKEY_LOCAL_MACHINE\\" + MOUNTED_DEVICES, table)])
+            with open(os.path.join(self.prefix, "drive_c", "windows", "temp", "mount.reg"), "wb") as f:
+                f.write(mount)
+            self._reg_ok("import", "C:\\windows\\temp\\mount.reg")
+        expected = {name.lower() for name, _, _ in table or []}
+        if table is not None and self._mount_table_names() != expected:
+            raise RuntimeError("the mount table did not take the machine's values")
+
+    def _reg_ok(self, *args):
+        result = self.wine("reg", *args)
+        if result.returncode != 0:
+            raise RuntimeError(f"wine reg {' '.join(args)} failed: {result.stdout.decode(errors='replace')}"
+                               f"{result.stderr.decode(errors='replace')}")
+
+    def run_exe(self, version):
+        """(stdout bytes, exit code, stderr bytes) of one run."""
+        result = self.wine(f"C:\\windows\\temp\\{exe_name(version)}")
+        return result.stdout, result.returncode, result.stderr
+
+    def close(self):
+        if self.server:
+            subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
+            subprocess.run(["wineserver", "-w"], env=self.env, stderr=subprocess.DEVNULL)
+            self.server = False
+        shutil.rmtree(self.workdir, ignore_errors=True)
+
+
+# ---------------------------------------------------------------------------
+# Command line
+
+def run_file(path, exe, template, show):
+    """Runs one machine file; returns (status, detail lines)."""
+    name = os.path.basename(path)
+    machine = load(path)
+    wine = machine.get("wine", {})
+    if not isinstance(wine, dict) or set(wine) - {"skip", "versions"}:
+        raise MachineError(f"{name}: \"wine\" takes only \"skip\" and \"versions\"")
+    skip = wine.get("skip")
+    if skip:
+        return "SKIP", [f"({skip})"]
+    reasons = cannot_express(machine)
+    if reasons:
+        return "FAIL", ["Wine cannot express this machine; say so in \"wine\": {\"skip\": ...}: " +
+                        "; ".join(reasons)]
+    run_versions = versions(machine)
+    expect = machine.get("expect")
+    if expect is None and not show:
+        raise MachineError(f"{name}: no \"expect\"")
+    details, status = [], "PASS"
+    session = Session(template, machine, run_versions, exe)
+    try:
+        for version in run_versions:
+            stdout, code, stderr = session.run_exe(version)
+            if show:
+                sys.stdout.buffer.write(stdout)
+                sys.stdout.write(f"\nexit code: {code}\n")
+                sys.stderr.buffer.write(stderr)
+                status = "SHOW"
+                continue
+            problems = []
+            if stderr:
+                problems.append(f"Wine or the command wrote to stderr: {stderr[:400]!r}")
+            if stdout != expect["stdout"].encode("utf-8") or code != expect["exit"]:
+                problems.append(f"got {stdout!r} exit {code}, expected {expect['stdout'].encode()!r} "
+                                f"exit {expect['exit']}")
+                problems.extend("hint: " + h for h in wine_order_hints(machine))
+            if problems:
+                status = "FAIL"
+            details.append(f"[{version}] " + ("; ".join(problems) if problems else "ok"))
+    finally:
+        session.close()
+    return status, details
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description="Run devdrives.exe under Wine on machine files.")
+    parser.add_argument("--exe", default=DEFAULT_EXE, help="the exe (default: %(default)s)")
+    parser.add_argument("--show", action="store_true",
+                        help="print the exe's output and exit code instead of comparing them")
+    parser.add_argument("machines", nargs="+", metavar="MACHINE.json")
+    args = parser.parse_args(argv)
+    if not os.path.isfile(args.exe):
+        print(f"wine runner: no exe at {args.exe}", file=sys.stderr)
+        return 2
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))  # so that the servers are stopped
+    try:
+        template = ensure_template(template_path())
+    except RuntimeError as error:
+        print(f"wine runner: {error}", file=sys.stderr)
+        return 2
+    counts = {"PASS": 0, "FAIL": 0, "SKIP": 0, "SHOW": 0}
+    started = time.monotonic()
+    for path in args.machines:
+        began = time.monotonic()
+        try:
+            status, details = run_file(path, args.exe, template, args.show)
+        except (MachineError, KeyError, TypeError, ValueError, RuntimeError, subprocess.SubprocessError) as error:
+            status, details = "FAIL", [f"{type(error).__name__}: {error}"]
+        counts[status] += 1
+        if status != "SHOW":
+            print(f"{status} {os.path.basename(path)} {time.monotonic() - began:.1f}s " + " ".join(details),
+                  flush=True)
+    if not args.show:
+        print(f"wine: {counts['PASS']} passed, {counts['FAIL']} failed, {counts['SKIP']} skipped "
+              f"in {time.monotonic() - started:.0f}s")
+    if counts["FAIL"] or (not args.show and counts["PASS"] == 0):
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
