@@ -2,21 +2,28 @@
 // throws nor catches: the only exceptions that can arise are the standard
 // lists' out-of-memory and too-long errors, which nothing catches, so the run
 // ends before any output with exit code 3. Ending it here the same way
-// (abort) keeps that, without linking the unwinder, the exception classes and
-// the terminate handler that demangles and prints the exception's name to
-// standard error: they were nine tenths of the exe.
+// keeps that, without linking the unwinder, the exception classes and the
+// terminate handler that demangles and prints the exception's name to
+// standard error: they were nine tenths of the exe. _exit rather than abort,
+// whose "abnormal program termination" would reach the console.
 #include <cstdlib>
 #include <new>
 
+namespace {
+
+[[noreturn]] void EndRun() { _exit(3); }
+
+}  // namespace
+
 namespace std {
-void __throw_bad_alloc() { std::abort(); }
-void __throw_bad_array_new_length() { std::abort(); }
-void __throw_length_error(const char*) { std::abort(); }
+void __throw_bad_alloc() { EndRun(); }
+void __throw_bad_array_new_length() { EndRun(); }
+void __throw_length_error(const char*) { EndRun(); }
 }  // namespace std
 
 void* operator new(std::size_t size) {
   if (void* block = std::malloc(size != 0 ? size : 1)) return block;
-  std::abort();
+  EndRun();
 }
 void* operator new[](std::size_t size) { return operator new(size); }
 void operator delete(void* block) noexcept { std::free(block); }
