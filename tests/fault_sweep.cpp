@@ -64,7 +64,7 @@ TEST_P(FaultSweep, EveryCallFailingInTurnEndsCleanly) {
   EXPECT_EQ(clean.out, expected.stdoutBytes);
   EXPECT_EQ(clean.exitCode, expected.exitCode);
   EXPECT_EQ(Problems(clean, machine.driveMask), "");
-  const std::map<std::string, int> calls = Sim().counters.calls;
+  const auto calls = Sim().counters.calls;
   int totalCalls = 0;
   for (const auto& [call, count] : calls) totalCalls += count;
 

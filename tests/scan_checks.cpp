@@ -1,5 +1,7 @@
 #include "scan_checks.h"
 
+#include <set>
+
 #include <nlohmann/json.hpp>
 
 #include "app/report.h"
@@ -62,13 +64,15 @@ std::string PlatformProblem() {
   // A release made to fail leaves its object behind; nothing more can be
   // done about it.
   auto failedReleases = [&](const char* call) {
-    int failed = 0;
     const auto made = c.calls.find(call);
     const int count = made != c.calls.end() ? made->second : 0;
+    std::set<int> failed;  // two faults on one call fail it once
     for (const SimFault& fault : sim.machine.faults) {
-      if (fault.call == call) failed += fault.nth == 0 ? count : static_cast<int>(fault.nth) <= count ? 1 : 0;
+      if (fault.call != call) continue;
+      if (fault.nth == 0) return count;
+      if (static_cast<int>(fault.nth) <= count) failed.insert(static_cast<int>(fault.nth));
     }
-    return failed;
+    return static_cast<int>(failed.size());
   };
   if (c.openKeys != failedReleases("RegCloseKey") || c.openSets != failedReleases("SetupDiDestroyDeviceInfoList") ||
       c.openFiles != failedReleases("CloseHandle") || c.heapBlocks != 0 ||

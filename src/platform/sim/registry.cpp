@@ -8,6 +8,7 @@
 
 struct SimOpenKey {
   std::u16string path;
+  const std::vector<SimValue>* values;  // the machine's, found once at opening
 };
 
 namespace {
@@ -44,14 +45,16 @@ bool KeyExists(const std::u16string& path) {
   return false;
 }
 
-const std::vector<SimValue>* ValuesOf(HKEY key) {
+// The values of the key at path; a key implied by its sub-keys has none.
+const std::vector<SimValue>* ListedValues(const std::u16string& path) {
   static const std::vector<SimValue> none;
-  if (openKeys.count(key) == 0) return nullptr;
   for (const SimKey& listed : Sim().machine.registry) {
-    if (SimEqualNoCase(listed.path, key->path)) return &listed.values;
+    if (SimEqualNoCase(listed.path, path)) return &listed.values;
   }
   return &none;
 }
+
+const std::vector<SimValue>* ValuesOf(HKEY key) { return openKeys.count(key) != 0 ? key->values : nullptr; }
 
 // Copies data by the documented protocol: the size is always reported,
 // ERROR_MORE_DATA when the offered buffer is too small.
@@ -82,7 +85,7 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM, PHKEY p
   std::u16string path;
   if (!FullPath(hKey, lpSubKey, &path)) return ERROR_INVALID_HANDLE;
   if (!KeyExists(path)) return ERROR_FILE_NOT_FOUND;
-  *phkResult = *openKeys.insert(new SimOpenKey{path}).first;
+  *phkResult = *openKeys.insert(new SimOpenKey{path, ListedValues(path)}).first;
   ++Sim().counters.openKeys;
   return ERROR_SUCCESS;
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <string_view>
 
 #include "platform/sim/machine_file.h"
 
@@ -45,7 +46,11 @@ void SimInstall(const SimulatedMachine& machine) {
 
 bool SimCallFails(const char* call, DWORD* error) {
   SimState& sim = Sim();
-  const int count = ++sim.counters.calls[call];
+  // Found by the name as given: a std::string per call would cost more than
+  // most of the calls themselves.
+  auto counted = sim.counters.calls.find(std::string_view(call));
+  if (counted == sim.counters.calls.end()) counted = sim.counters.calls.emplace(call, 0).first;
+  const int count = ++counted->second;
   if (sim.machine.callLimit != 0 && ++sim.counters.totalCalls > sim.machine.callLimit) {
     std::fprintf(stderr, "sim: more than %u platform calls, the run does not end\n", sim.machine.callLimit);
     std::abort();
@@ -84,7 +89,8 @@ std::string SimCountersLine() {
 
 bool SimEqualNoCase(const std::u16string& left, const std::u16string& right) {
   if (left.size() != right.size()) return false;
-  for (std::size_t i = 0; i < left.size(); ++i) {
+  // From the end: names that differ mostly differ there ("\DosDevices\C:").
+  for (std::size_t i = left.size(); i-- > 0;) {
     char16_t a = left[i], b = right[i];
     if (a >= 'a' && a <= 'z') a = static_cast<char16_t>(a - 'a' + 'A');
     if (b >= 'a' && b <= 'z') b = static_cast<char16_t>(b - 'a' + 'A');

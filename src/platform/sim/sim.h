@@ -20,7 +20,7 @@ struct SimCounters {
   int wprintfCalls = 0;
   // Volume accesses made while the error mode lacked 0x8001.
   int volumeCallsOutsideErrorMode = 0;
-  std::map<std::string, int> calls;  // per platform function
+  std::map<std::string, int, std::less<>> calls;  // per platform function
   DWORD totalCalls = 0;  // counted only under a call limit
   std::vector<std::string> procLookups;  // GetProcAddress names, in order
   std::vector<std::size_t> heapAllocations;  // sizes of HeapAlloc's blocks, in order
