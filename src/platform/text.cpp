@@ -28,11 +28,14 @@ void TextAppend(WCHAR* destination, DWORD capacity, const WCHAR* source) {
 }
 
 const WCHAR* TextFind(const WCHAR* haystack, const WCHAR* needle) {
+  if (*needle == 0) return haystack;
   for (;; ++haystack) {
-    DWORD i = 0;
+    // Most positions fail at the first character; reach the next candidate fast.
+    while (*haystack != 0 && *haystack != *needle) ++haystack;
+    if (*haystack == 0) return nullptr;
+    DWORD i = 1;
     while (needle[i] != 0 && haystack[i] == needle[i]) ++i;
     if (needle[i] == 0) return haystack;
-    if (*haystack == 0) return nullptr;
   }
 }
 

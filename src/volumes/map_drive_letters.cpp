@@ -77,8 +77,8 @@ void LookUpVolumePath(HKEY mountKey, VolumeEntry& entry, WCHAR* record) {
         RegEnumValueW(mountKey, index, name, &nameChars, nullptr, &type, reinterpret_cast<LPBYTE>(record), &bytes);
     if (status == ERROR_MORE_DATA) continue;
     if (status != ERROR_SUCCESS) return;
-    TerminateRecord(record, bytes);
     if (TextPrefixEqualNoCase(name, WSTR("\\DosDevices\\"), kLetterIndex)) continue;
+    TerminateRecord(record, bytes);
     if (TextFind(record, entry.matchKey) != nullptr && SetVolumePath(entry, name)) return;
   }
 }
