@@ -193,5 +193,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     inventory.Refresh();
     Require(ReportOf(inventory) == report, "a second scan reported otherwise");
   }
+  ReleaseSim();
   return 0;
 }

@@ -93,5 +93,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::string problem = PlatformProblem();
   Require(problem.empty(), problem);
+  ReleaseSim();
   return 0;
 }

@@ -72,5 +72,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(next == candidates.size(), "a device without a matched ID was found");
   const std::string problem = PlatformProblem();
   Require(problem.empty(), problem);
+  ReleaseSim();
   return 0;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/sim/machine.h"
+#include "platform/sim/sim.h"
 
 // A finding: the property that does not hold, then abort for libFuzzer.
 [[noreturn]] inline void Finding(const std::string& what) {
@@ -19,6 +20,10 @@
 inline void Require(bool holds, const std::string& what) {
   if (!holds) Finding(what);
 }
+
+// Releases what a run left in the sim, so that libFuzzer sees every
+// allocation of the run freed and does not go looking for a leak.
+inline void ReleaseSim() { SimInstall(SimulatedMachine{}); }
 
 // The input's parts between occurrences of "\n--\n", at most limit parts
 // (the last one keeps the rest).
