@@ -246,10 +246,16 @@ TEST(Discovery, ChildrenCarryBothServiceNameAndTailExactly) {
   ASSERT_EQ(shared.size(), 2u);
   EXPECT_EQ(shared[0].keys, (std::vector<std::string>{"SN&1", "SN&0"}));
   EXPECT_EQ(shared[1].keys, (std::vector<std::string>{"SN&1", "SN&0"}));
-  // The service name must occur in the child's ID in the same letter case.
-  const auto mixedCase = Discover(Machine({Device("USB\\VID_045E&PID_FFFF\\SN1", kMain, "UsbStor"),
+  // The service name must occur in the child's ID in the same letter case,
+  // whatever the names of the candidates before and after.
+  const auto mixedCase = Discover(Machine({Device("USB\\VID_045E&PID_FFFF\\SN1", kMain, "USBSTOR"),
+                                           Device("USB\\VID_7A5C&PID_FFFF\\SN1", kOther, "UsbStor"),
+                                           Device("USB\\VID_045E&PID_FFFF\\SN1", kMain, "USBSTOR"),
                                            Device("USBSTOR\\DISK&VEN_X\\SN1&0", kDisk, "disk")}));
-  EXPECT_TRUE(mixedCase[0].keys.empty());
+  ASSERT_EQ(mixedCase.size(), 3u);
+  EXPECT_EQ(mixedCase[0].keys, std::vector<std::string>{"SN1&0"});
+  EXPECT_TRUE(mixedCase[1].keys.empty());
+  EXPECT_EQ(mixedCase[2].keys, std::vector<std::string>{"SN1&0"});
   // A device is its own child only when its ID holds its service name.
   const auto own = Discover(Machine({Device("USB\\VID_045E&PID_FFFF\\SN", kMain, "USB")}));
   EXPECT_EQ(own[0].keys, std::vector<std::string>{"SN"});

@@ -53,8 +53,7 @@ const MatchedHardwareId* FindMatchedHardwareId(const WorkBuffer& buffer, DWORD r
   const WCHAR* ids = reinterpret_cast<const WCHAR*>(buffer.data());
   const DWORD end = (required < buffer.size() ? required : buffer.size()) / DWORD{sizeof(WCHAR)};
   for (DWORD start = 0; start < end && ids[start] != 0;) {
-    DWORD stop = start;
-    while (stop < end && ids[stop] != 0) ++stop;
+    const DWORD stop = start + TextLengthWithin(ids + start, end - start);
     if (const MatchedHardwareId* matched = MatchHardwareId(ids + start, stop - start)) return matched;
     start = stop + 1;
   }

@@ -8,8 +8,28 @@ namespace {
 const WCHAR kEnumKeyPrefix[] = WSTR("SYSTEM\\CurrentControlSet\\Enum\\");
 const DWORD kEnumKeyPrefixLength = 30;
 
-bool IsChildOf(const WCHAR* id, DWORD idLength, const CandidateDevice& candidate) {
-  return candidate.instanceTailLength <= idLength && TextFind(id, candidate.serviceName) != nullptr &&
+// Whether an instance ID holds a service name. Candidates mostly share one
+// name, so the ID is searched again only when the name changes.
+class ServiceNameSearch {
+ public:
+  explicit ServiceNameSearch(const WCHAR* id) : id_(id) {}
+
+  bool Occurs(const WCHAR* name) {
+    if (searched_ == nullptr || !TextEqual(searched_, name)) {
+      searched_ = name;
+      found_ = TextFind(id_, name) != nullptr;
+    }
+    return found_;
+  }
+
+ private:
+  const WCHAR* id_;
+  const WCHAR* searched_ = nullptr;
+  bool found_ = false;
+};
+
+bool IsChildOf(const WCHAR* id, DWORD idLength, const CandidateDevice& candidate, ServiceNameSearch& serviceName) {
+  return candidate.instanceTailLength <= idLength && serviceName.Occurs(candidate.serviceName) &&
          TextFind(id, candidate.instanceTail) != nullptr;
 }
 
@@ -69,8 +89,9 @@ void AddStorageChildren(HDEVINFO set, SP_DEVINFO_DATA& device, WorkBuffer& buffe
     DWORD required = 0;
     if (!setupApi.SetupDiGetDeviceInstanceIdW(set, &device, id, 256, &required)) continue;
     const DWORD idLength = TextLength(id);
+    ServiceNameSearch serviceName(id);
     for (CandidateDevice& candidate : candidates) {
-      if (IsChildOf(id, idLength, candidate)) AddVolumeEntry(id, idLength, vistaOrLater, buffer, candidate);
+      if (IsChildOf(id, idLength, candidate, serviceName)) AddVolumeEntry(id, idLength, vistaOrLater, buffer, candidate);
     }
   }
 }

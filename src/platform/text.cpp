@@ -8,12 +8,35 @@ WCHAR FoldAscii(WCHAR c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<WCHAR>(c - 'A' + 'a') : c;
 }
 
+WCHAR UpperAscii(WCHAR c) { return (c >= 'a' && c <= 'z') ? static_cast<WCHAR>(c - 'a' + 'A') : c; }
+
+// The first character that is a, b or the terminator. Four characters a
+// step: the scan runs this over every instance ID and mount record it meets.
+const WCHAR* SkipToEitherOrEnd(const WCHAR* text, WCHAR a, WCHAR b) {
+  for (;; text += 4) {
+    if (text[0] == 0 || text[0] == a || text[0] == b) return text;
+    if (text[1] == 0 || text[1] == a || text[1] == b) return text + 1;
+    if (text[2] == 0 || text[2] == a || text[2] == b) return text + 2;
+    if (text[3] == 0 || text[3] == a || text[3] == b) return text + 3;
+  }
+}
+
 }  // namespace
 
-DWORD TextLength(const WCHAR* text) {
-  DWORD length = 0;
-  while (text[length] != 0) ++length;
-  return length;
+DWORD TextLength(const WCHAR* text) { return static_cast<DWORD>(SkipToEitherOrEnd(text, 0, 0) - text); }
+
+DWORD TextLengthWithin(const WCHAR* text, DWORD limit) {
+  const WCHAR* at = text;
+  const WCHAR* const end = text + limit;
+  // Four characters a step, as the walk over every device's IDs uses it.
+  for (; end - at >= 4; at += 4) {
+    if (at[0] == 0) return static_cast<DWORD>(at - text);
+    if (at[1] == 0) return static_cast<DWORD>(at + 1 - text);
+    if (at[2] == 0) return static_cast<DWORD>(at + 2 - text);
+    if (at[3] == 0) return static_cast<DWORD>(at + 3 - text);
+  }
+  while (at < end && *at != 0) ++at;
+  return static_cast<DWORD>(at - text);
 }
 
 void TextCopy(WCHAR* destination, DWORD capacity, const WCHAR* source) {
@@ -31,11 +54,24 @@ const WCHAR* TextFind(const WCHAR* haystack, const WCHAR* needle) {
   if (*needle == 0) return haystack;
   for (;; ++haystack) {
     // Most positions fail at the first character; reach the next candidate fast.
-    while (*haystack != 0 && *haystack != *needle) ++haystack;
+    haystack = SkipToEitherOrEnd(haystack, *needle, *needle);
     if (*haystack == 0) return nullptr;
     DWORD i = 1;
     while (needle[i] != 0 && haystack[i] == needle[i]) ++i;
     if (needle[i] == 0) return haystack;
+  }
+}
+
+const WCHAR* TextFindUpperCased(const WCHAR* haystack, const WCHAR* upperNeedle) {
+  if (*upperNeedle == 0) return haystack;
+  const WCHAR first = *upperNeedle;
+  const WCHAR firstLower = (first >= 'A' && first <= 'Z') ? static_cast<WCHAR>(first - 'A' + 'a') : first;
+  for (;; ++haystack) {
+    haystack = SkipToEitherOrEnd(haystack, first, firstLower);
+    if (*haystack == 0) return nullptr;
+    DWORD i = 1;
+    while (upperNeedle[i] != 0 && UpperAscii(haystack[i]) == upperNeedle[i]) ++i;
+    if (upperNeedle[i] == 0) return haystack;
   }
 }
 
@@ -51,8 +87,13 @@ const char* BytesFind(const char* haystack, std::size_t length, const char* need
 }
 
 void TextUpperAscii(WCHAR* text) {
-  for (; *text != 0; ++text) {
-    if (*text >= 'a' && *text <= 'z') *text = static_cast<WCHAR>(*text - 'a' + 'A');
+  for (; *text != 0; ++text) *text = UpperAscii(*text);
+}
+
+bool TextEqual(const WCHAR* left, const WCHAR* right) {
+  for (;; ++left, ++right) {
+    if (*left != *right) return false;
+    if (*left == 0) return true;
   }
 }
 

@@ -9,6 +9,10 @@
 // Number of characters before the terminator.
 DWORD TextLength(const WCHAR* text);
 
+// The same, counting no further than limit characters: the text need not be
+// terminated within them.
+DWORD TextLengthWithin(const WCHAR* text, DWORD limit);
+
 // Copies at most capacity - 1 characters and always terminates (capacity > 0).
 void TextCopy(WCHAR* destination, DWORD capacity, const WCHAR* source);
 
@@ -19,12 +23,19 @@ void TextAppend(WCHAR* destination, DWORD capacity, const WCHAR* source);
 // empty needle is found at the start. Null when absent.
 const WCHAR* TextFind(const WCHAR* haystack, const WCHAR* needle);
 
-// The same over 8-bit text that ends at its terminator or after length
+// The same as searching the upper-cased haystack for upperNeedle, whose
+// letters are upper-case already, without writing to the haystack.
+const WCHAR* TextFindUpperCased(const WCHAR* haystack, const WCHAR* upperNeedle);
+
+// Like TextFind, over 8-bit text that ends at its terminator or after length
 // bytes, whichever comes first; never reads beyond either.
 const char* BytesFind(const char* haystack, std::size_t length, const char* needle);
 
 // Upper-cases the ASCII letters a to z in place; nothing else changes.
 void TextUpperAscii(WCHAR* text);
+
+// Whole-string comparison, exact: true when equal.
+bool TextEqual(const WCHAR* left, const WCHAR* right);
 
 // Whole-string comparison folding ASCII letters only: true when equal.
 bool TextEqualNoCase(const WCHAR* left, const WCHAR* right);

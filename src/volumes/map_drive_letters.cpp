@@ -15,10 +15,9 @@ constexpr DWORD kLetterIndex = 12;  // of the "?" in "\DosDevices\?:"
 
 // A mount record is UTF-16 text whatever its registry type: it ends at its
 // first zero character or after the bytes returned (an odd last byte
-// dropped), and is matched upper-cased.
+// dropped). It is matched upper-cased, which the search does as it reads.
 void TerminateRecord(WCHAR* record, DWORD byteCount) {
   record[(byteCount < kLargestRecordBytes ? byteCount : kLargestRecordBytes) / 2] = 0;
-  TextUpperAscii(record);
 }
 
 // Empty when the letter has no record that can be read.
@@ -40,7 +39,7 @@ VolumeEntry* FirstEntryKeyedIn(const WCHAR* record, std::vector<CandidateDevice>
     for (VolumeEntry& entry : candidate.volumes) {
       if (IsMapped(entry)) continue;
       TextUpperAscii(entry.matchKey);
-      if (TextFind(record, entry.matchKey) != nullptr) return &entry;
+      if (TextFindUpperCased(record, entry.matchKey) != nullptr) return &entry;
     }
   }
   return nullptr;
@@ -79,7 +78,7 @@ void LookUpVolumePath(HKEY mountKey, VolumeEntry& entry, WCHAR* record) {
     if (status != ERROR_SUCCESS) return;
     if (TextPrefixEqualNoCase(name, WSTR("\\DosDevices\\"), kLetterIndex)) continue;
     TerminateRecord(record, bytes);
-    if (TextFind(record, entry.matchKey) != nullptr && SetVolumePath(entry, name)) return;
+    if (TextFindUpperCased(record, entry.matchKey) != nullptr && SetVolumePath(entry, name)) return;
   }
 }
 
