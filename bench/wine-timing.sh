@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build=build/hard-wine-timing
+build=build/wine-timing
 [ -f "$build/mingw/CMakeCache.txt" ] ||
   cmake -S . -B "$build/mingw" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build/mingw" -j "$(nproc)" >/dev/null
