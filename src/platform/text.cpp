@@ -21,6 +21,22 @@ const WCHAR* SkipToEitherOrEnd(const WCHAR* text, WCHAR a, WCHAR b) {
   }
 }
 
+// The search both finds share: equal(haystack character, needle character)
+// tells a match, and firstOther is the other character that matches the
+// needle's first (the first itself when there is none).
+template <class Equal>
+const WCHAR* FindWith(const WCHAR* haystack, const WCHAR* needle, WCHAR firstOther, Equal equal) {
+  if (*needle == 0) return haystack;
+  for (;; ++haystack) {
+    // Most positions fail at the first character; reach the next candidate fast.
+    haystack = SkipToEitherOrEnd(haystack, *needle, firstOther);
+    if (*haystack == 0) return nullptr;
+    DWORD i = 1;
+    while (needle[i] != 0 && equal(haystack[i], needle[i])) ++i;
+    if (needle[i] == 0) return haystack;
+  }
+}
+
 }  // namespace
 
 DWORD TextLength(const WCHAR* text) { return static_cast<DWORD>(SkipToEitherOrEnd(text, 0, 0) - text); }
@@ -51,28 +67,12 @@ void TextAppend(WCHAR* destination, DWORD capacity, const WCHAR* source) {
 }
 
 const WCHAR* TextFind(const WCHAR* haystack, const WCHAR* needle) {
-  if (*needle == 0) return haystack;
-  for (;; ++haystack) {
-    // Most positions fail at the first character; reach the next candidate fast.
-    haystack = SkipToEitherOrEnd(haystack, *needle, *needle);
-    if (*haystack == 0) return nullptr;
-    DWORD i = 1;
-    while (needle[i] != 0 && haystack[i] == needle[i]) ++i;
-    if (needle[i] == 0) return haystack;
-  }
+  return FindWith(haystack, needle, *needle, [](WCHAR text, WCHAR wanted) { return text == wanted; });
 }
 
 const WCHAR* TextFindUpperCased(const WCHAR* haystack, const WCHAR* upperNeedle) {
-  if (*upperNeedle == 0) return haystack;
-  const WCHAR first = *upperNeedle;
-  const WCHAR firstLower = (first >= 'A' && first <= 'Z') ? static_cast<WCHAR>(first - 'A' + 'a') : first;
-  for (;; ++haystack) {
-    haystack = SkipToEitherOrEnd(haystack, first, firstLower);
-    if (*haystack == 0) return nullptr;
-    DWORD i = 1;
-    while (upperNeedle[i] != 0 && UpperAscii(haystack[i]) == upperNeedle[i]) ++i;
-    if (upperNeedle[i] == 0) return haystack;
-  }
+  return FindWith(haystack, upperNeedle, FoldAscii(*upperNeedle),
+                  [](WCHAR text, WCHAR wanted) { return UpperAscii(text) == wanted; });
 }
 
 const char* BytesFind(const char* haystack, std::size_t length, const char* needle) {
