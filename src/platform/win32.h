@@ -80,6 +80,22 @@ struct OSVERSIONINFOW {
 };
 typedef OSVERSIONINFOW* LPOSVERSIONINFOW;
 
+struct OSVERSIONINFOEXW {
+  DWORD dwOSVersionInfoSize;
+  DWORD dwMajorVersion;
+  DWORD dwMinorVersion;
+  DWORD dwBuildNumber;
+  DWORD dwPlatformId;
+  WCHAR szCSDVersion[128];
+  WORD wServicePackMajor;
+  WORD wServicePackMinor;
+  WORD wSuiteMask;
+  BYTE wProductType;
+  BYTE wReserved;
+};
+typedef OSVERSIONINFOEXW* LPOSVERSIONINFOEXW;
+static_assert(sizeof(OSVERSIONINFOW) == 276 && sizeof(OSVERSIONINFOEXW) == 284, "the sizes callers pass");
+
 struct SECURITY_ATTRIBUTES;
 typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 struct OVERLAPPED;
@@ -128,6 +144,8 @@ typedef OVERLAPPED* LPOVERLAPPED;
 #define REG_MULTI_SZ 7u
 
 #define VER_PLATFORM_WIN32_NT 2u
+#define VER_NT_WORKSTATION 1u
+#define VER_SUITE_SINGLEUSERTS 0x0100u
 
 #define SEM_FAILCRITICALERRORS 0x0001u
 #define SEM_NOOPENFILEERRORBOX 0x8000u

@@ -104,6 +104,7 @@ class Expressing(unittest.TestCase):
             {"setupApi": {"present": False}},
             {"setupApi": {"missing": ["SetupDiEnumDeviceInfo"]}},
             {"faults": [{"call": "RegOpenKeyExW"}]},
+            {"maxAllocation": 4096},
             {"os": None},
             {"os": {"major": 4, "platformId": 1}},
             {"devices": [{"instanceId": "A\\B\\C", "enumKey": False}]},

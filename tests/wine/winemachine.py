@@ -43,6 +43,9 @@ OTHER_CLASS_GUID = "{4D36E97D-E325-11CE-BFC1-08002BE10318}"
 # Windows (and Wine) keep device instance IDs below 200 characters.
 MAX_INSTANCE_ID = 199
 
+# The sim's default largest single allocation; Wine grants a little more.
+DEFAULT_MAX_ALLOCATION = 0x20000000
+
 
 class MachineError(Exception):
     """A machine file the runner cannot read."""
@@ -202,6 +205,8 @@ def cannot_express(machine):
         reasons.append("the Setup API or an entry point of it is missing")
     if machine.get("faults"):
         reasons.append("injected faults")
+    if machine.get("maxAllocation", DEFAULT_MAX_ALLOCATION) != DEFAULT_MAX_ALLOCATION:
+        reasons.append("an allocation limit of its own, where Wine has its address space")
     if "os" in machine and machine["os"] is None:
         reasons.append("GetVersionExW fails")
     elif (machine.get("os") or {}).get("platformId", 2) != 2:

@@ -85,10 +85,12 @@ void WINAPI SetLastError(DWORD dwErrCode) { Sim().lastError = dwErrCode; }
 
 HANDLE WINAPI GetProcessHeap() { return &processHeap; }
 
+// Without HEAP_GENERATE_EXCEPTIONS a failed allocation only returns null:
+// Windows documents that it does not set the last-error code.
 LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD, SIZE_T dwBytes) {
   DWORD error = 0;
-  // Without HEAP_GENERATE_EXCEPTIONS a failed allocation only returns null.
   if (SimCallFails("HeapAlloc", &error) || hHeap != &processHeap) return nullptr;
+  if (dwBytes > Sim().machine.largestAllocation) return nullptr;
   void* block = std::malloc(dwBytes == 0 ? 1 : dwBytes);
   if (block != nullptr) {
     ++Sim().counters.heapBlocks;
@@ -108,6 +110,9 @@ BOOL WINAPI HeapFree(HANDLE hHeap, DWORD, LPVOID lpMem) {
   return TRUE;
 }
 
+// Takes OSVERSIONINFOW or OSVERSIONINFOEXW, told apart by the size the
+// caller set; any other size fails without a last-error code, as on Wine
+// (Windows documents only the failure).
 BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW lpVersionInformation) {
   DWORD error = 0;
   if (SimCallFails("GetVersionExW", &error)) {
@@ -115,16 +120,22 @@ BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW lpVersionInformation) {
     return FALSE;
   }
   const std::optional<SimVersion>& version = Sim().machine.version;
-  if (!version || lpVersionInformation == nullptr ||
-      lpVersionInformation->dwOSVersionInfoSize != sizeof(OSVERSIONINFOW)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (!version || lpVersionInformation == nullptr) return FALSE;
+  const DWORD size = lpVersionInformation->dwOSVersionInfoSize;
+  if (size != sizeof(OSVERSIONINFOW) && size != sizeof(OSVERSIONINFOEXW)) return FALSE;
   lpVersionInformation->dwMajorVersion = version->major;
   lpVersionInformation->dwMinorVersion = version->minor;
   lpVersionInformation->dwBuildNumber = version->build;
   lpVersionInformation->dwPlatformId = version->platformId;
-  lpVersionInformation->szCSDVersion[0] = 0;
+  WCHAR* csd = lpVersionInformation->szCSDVersion;
+  csd[version->csdVersion.copy(csd, 127)] = 0;
+  if (size == sizeof(OSVERSIONINFOEXW)) {
+    auto* extended = reinterpret_cast<LPOSVERSIONINFOEXW>(lpVersionInformation);
+    extended->wServicePackMajor = version->servicePackMajor;
+    extended->wServicePackMinor = version->servicePackMinor;
+    extended->wSuiteMask = version->suiteMask;
+    extended->wProductType = version->productType;
+  }
   return TRUE;
 }
 
