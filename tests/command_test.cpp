@@ -26,7 +26,7 @@ TEST(Command, FreesTheSetupApiOnceAfterWmainReturns) {
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, "");
-  const int loaded = IndexOf(result.trace, "LoadLibraryW SetupApi.dll");
+  const int loaded = IndexOf(result.trace, "LoadLibraryExW SetupApi.dll");
   const int entered = IndexOf(result.trace, "wmain enter");
   const int returned = IndexOf(result.trace, "wmain return 1");
   const int freed = IndexOf(result.trace, "FreeLibrary SetupApi.dll");
@@ -43,7 +43,7 @@ TEST(Command, WithoutTheSetupApiFindsNothingAndFreesNothing) {
   const CommandResult result = RunCommand(machine.path);
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(result.out, "");
-  EXPECT_EQ(IndexOf(result.trace, "LoadLibraryW SetupApi.dll"), -1);
+  EXPECT_EQ(IndexOf(result.trace, "LoadLibraryExW SetupApi.dll"), -1);
   EXPECT_EQ(IndexOf(result.trace, "FreeLibrary SetupApi.dll"), -1);
 }
 
