@@ -40,6 +40,9 @@ CLASS_GUIDS = {
 }
 OTHER_CLASS_GUID = "{4D36E97D-E325-11CE-BFC1-08002BE10318}"
 
+# Where Wine's 32-bit prefix keeps its system libraries (GetSystemDirectoryW).
+WINE_SYSTEM_DIRECTORY = "C:\\windows\\system32"
+
 # Windows (and Wine) keep device instance IDs below 200 characters.
 MAX_INSTANCE_ID = 199
 
@@ -202,6 +205,9 @@ def cannot_express(machine):
         reasons.append("the Setup API or an entry point of it is missing")
     if machine.get("faults"):
         reasons.append("injected faults")
+    directory = machine.get("systemDirectory", WINE_SYSTEM_DIRECTORY)
+    if directory.lower() != WINE_SYSTEM_DIRECTORY.lower():
+        reasons.append(f"the system directory {directory!r}, where Wine's is {WINE_SYSTEM_DIRECTORY!r}")
     if "os" in machine and machine["os"] is None:
         reasons.append("GetVersionExW fails")
     elif (machine.get("os") or {}).get("platformId", 2) != 2:
