@@ -1,5 +1,5 @@
-// The system directory, library loading, last-error code, heap, version, error mode and the
-// runtime's wide output, as Windows documents them.
+// The system directory, library loading, last-error code, heap, version,
+// error mode and the runtime's wide output, as Windows documents them.
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -66,6 +66,7 @@ UINT WINAPI GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize) {
   return length;
 }
 
+// LoadLibraryExW without flags, as Windows defines it: never the safe form.
 HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName) {
   return LoadSetupApi("LoadLibraryW", lpLibFileName, nullptr, 0);
 }

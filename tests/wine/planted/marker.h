@@ -1,5 +1,5 @@
-/* Leaves "<the library's own path>.loaded" behind, so that a test can see
-   that a planted library was loaded into a process. */
+/* The DllMain of each planted library: it leaves "<the library's own
+   path>.loaded" behind, so that a test can see the library was loaded. */
 #include <windows.h>
 
 static void LeaveMarker(HINSTANCE library) {
