@@ -150,6 +150,9 @@ typedef OVERLAPPED* LPOVERLAPPED;
 #define SEM_FAILCRITICALERRORS 0x0001u
 #define SEM_NOOPENFILEERRORBOX 0x8000u
 
+#define MAX_PATH 260
+#define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008u
+
 #define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
 #define INVALID_FILE_SIZE 0xFFFFFFFFu
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
@@ -166,8 +169,10 @@ typedef OVERLAPPED* LPOVERLAPPED;
 #define MB_PRECOMPOSED 0x00000001u
 #define MB_ERR_INVALID_CHARS 0x00000008u
 
-// Library loading and the thread's last-error code.
+// The system directory, library loading and the thread's last-error code.
+UINT WINAPI GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize);
 HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName);
+HMODULE WINAPI LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 DWORD WINAPI GetLastError();

@@ -98,6 +98,7 @@ class Values(unittest.TestCase):
 class Expressing(unittest.TestCase):
     def test_a_plain_machine_is_expressible(self):
         self.assertEqual(w.cannot_express(machine_with_table({"\\DosDevices\\C:": binary("c")})), [])
+        self.assertEqual(w.cannot_express({"systemDirectory": "C:\\WINDOWS\\System32"}), [])
 
     def test_what_wine_cannot_show_is_named(self):
         cases = [
@@ -119,6 +120,7 @@ class Expressing(unittest.TestCase):
             {"volumes": [{"guid": VOLUME_A, "files": {"a\\..\\device.xml": "x"}}]},
             machine_with_table({"\\DosDevices\\C:": binary("c")}, drives="H"),
             {"wine": {"versions": ["win3.1"]}},
+            {"systemDirectory": "C:\\WINNT\\system32"},
         ]
         for machine in cases:
             self.assertNotEqual(w.cannot_express(machine), [], machine)

@@ -40,6 +40,9 @@ CLASS_GUIDS = {
 }
 OTHER_CLASS_GUID = "{4D36E97D-E325-11CE-BFC1-08002BE10318}"
 
+# Where Wine's 32-bit prefix keeps its system libraries (GetSystemDirectoryW).
+WINE_SYSTEM_DIRECTORY = "C:\\windows\\system32"
+
 # Windows (and Wine) keep device instance IDs below 200 characters.
 MAX_INSTANCE_ID = 199
 
@@ -207,6 +210,9 @@ def cannot_express(machine):
         reasons.append("injected faults")
     if machine.get("maxAllocation", DEFAULT_MAX_ALLOCATION) != DEFAULT_MAX_ALLOCATION:
         reasons.append("an allocation limit of its own, where Wine has its address space")
+    directory = machine.get("systemDirectory", WINE_SYSTEM_DIRECTORY)
+    if directory.lower() != WINE_SYSTEM_DIRECTORY.lower():
+        reasons.append(f"the system directory {directory!r}, where Wine's is {WINE_SYSTEM_DIRECTORY!r}")
     if "os" in machine and machine["os"] is None:
         reasons.append("GetVersionExW fails")
     elif (machine.get("os") or {}).get("platformId", 2) != 2:
@@ -357,9 +363,10 @@ def copy_template(template, prefix):
 
 
 class Session:
-    """A prefix for one machine and the wineserver running in it."""
+    """A prefix for one machine and the wineserver running in it; beside
+    names further files to put in the exe's folder."""
 
-    def __init__(self, template, machine, run_versions, exe):
+    def __init__(self, template, machine, run_versions, exe, beside=()):
         self.workdir = tempfile.mkdtemp(prefix="devdrives-wine-")
         self.prefix = os.path.join(self.workdir, "prefix")
         self.env = wine_environment(self.prefix)
@@ -368,9 +375,11 @@ class Session:
         try:
             copy_template(template, self.prefix)
             self._lay_out_drives()
-            temp = os.path.join(self.prefix, "drive_c", "windows", "temp")
+            temp = self.exe_folder()
             for version in run_versions:
                 shutil.copyfile(exe, os.path.join(temp, exe_name(version)))
+            for path in beside:
+                shutil.copyfile(path, os.path.join(temp, os.path.basename(path)))
             with open(os.path.join(temp, "machine.reg"), "wb") as f:
                 f.write(reg_file(machine_registry(machine, run_versions)))
             self._start()
@@ -417,8 +426,12 @@ class Session:
                 directory = directories[index]
             os.symlink(directory, os.path.join(dosdevices, letter.lower() + ":"))
 
-    def wine(self, *args, timeout=120):
-        return subprocess.run(["wine", *args], env=self.env, cwd=os.path.join(self.prefix, "drive_c"),
+    def wine(self, *args, timeout=120, dll_overrides=None):
+        """One Wine process; dll_overrides adds to WINEDLLOVERRIDES for it."""
+        env = self.env
+        if dll_overrides:
+            env = dict(env, WINEDLLOVERRIDES=env["WINEDLLOVERRIDES"] + ";" + dll_overrides)
+        return subprocess.run(["wine", *args], env=env, cwd=os.path.join(self.prefix, "drive_c"),
                               capture_output=True, timeout=timeout)
 
     def _mount_table_names(self):
@@ -462,9 +475,12 @@ class Session:
             raise RuntimeError(f"wine reg {' '.join(args)} failed: {result.stdout.decode(errors='replace')}"
                                f"{result.stderr.decode(errors='replace')}")
 
-    def run_exe(self, version):
+    def exe_folder(self):
+        return os.path.join(self.prefix, "drive_c", "windows", "temp")
+
+    def run_exe(self, version, dll_overrides=None):
         """(stdout bytes, exit code, stderr bytes) of one run."""
-        result = self.wine(f"C:\\windows\\temp\\{exe_name(version)}")
+        result = self.wine(f"C:\\windows\\temp\\{exe_name(version)}", dll_overrides=dll_overrides)
         return result.stdout, result.returncode, result.stderr
 
     def close(self):

@@ -79,7 +79,8 @@ struct SimFault {
 };
 
 struct SimulatedMachine {
-  bool setupApiPresent = true;
+  std::u16string systemDirectory = u"C:\\Windows\\system32";  // what GetSystemDirectoryW reports
+  bool setupApiPresent = true;  // as SetupApi.dll in the system directory
   std::vector<std::string> missingEntryPoints;
   std::vector<SimDevice> devices;
   std::vector<SimKey> registry;

@@ -352,9 +352,13 @@ SimulatedMachine ParseMachine(const std::string& text, const std::string& name) 
   const Json root = ParseJson(text, name);
   const Field top(name, "");
   OnlyKeys(root, top,
-           {"description", "expect", "wine", "setupApi", "os", "devices", "registry", "drives", "volumes",
-            "faults", "maxAllocation"});
+           {"description", "expect", "wine", "systemDirectory", "setupApi", "os", "devices", "registry", "drives",
+            "volumes", "faults", "maxAllocation"});
   SimulatedMachine machine;
+  if (root.contains("systemDirectory")) {
+    machine.systemDirectory = SimFromUtf8(String(root["systemDirectory"], top["systemDirectory"]));
+    Expect(!machine.systemDirectory.empty(), top["systemDirectory"], "must not be empty");
+  }
   if (root.contains("setupApi")) ParseSetupApi(root["setupApi"], top["setupApi"], machine);
   if (root.contains("os")) machine.version = Version(root["os"], top["os"]);
   if (root.contains("devices")) ParseDevices(root["devices"], top["devices"], machine);
