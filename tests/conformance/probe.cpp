@@ -422,6 +422,9 @@ void ProbeSystem() {
   Preset();
   const UINT first = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   Out("SetErrorMode(0x8001)", "ret=" + Hex32(first) + " " + Err());
+  Preset();
+  const UINT second = SetErrorMode(first);
+  Out("SetErrorMode(back)", "ret=" + Hex32(second) + " " + Err());
 }
 
 // ---------------------------------------------------------------------------
@@ -480,8 +483,13 @@ void ProbeRead(HANDLE file, const std::string& label, DWORD count) {
 void ProbeFiles() {
   static const char* const paths[] = {"",           "device.xml",  "DEVICE.XML",        "Folder",
                                       "Folder\\",   "sub",         "sub\\inner.txt",    "missing.xml",
-                                      "missing\\x", "device.xml\\", "device.xml\\inner", "sub\\\\inner.txt"};
+                                      "missing\\x", "device.xml\\", "device.xml\\inner", "sub\\\\inner.txt",
+                                      "\\device.xml"};
   for (const char* inside : paths) ProbeAttributes(kMainVolume, "main", inside);
+  const std::u16string unseparated = Path(kMainVolume, "").substr(0, Path(kMainVolume, "").size() - 1);
+  Preset();
+  const DWORD attributes = GetFileAttributesW(Wide(unseparated));
+  Out("GetFileAttributesW(main without its separator)", "ret=" + Hex32(attributes) + " " + Err());
   ProbeAttributes(kEmptyDrive, "no medium", "");
   ProbeAttributes(kEmptyDrive, "no medium", "device.xml");
   ProbeAttributes(kUnknownVolume, "unknown volume", "device.xml");
