@@ -343,6 +343,18 @@ void ProbeEnum(HKEY key, DWORD index, DWORD nameChars, DWORD dataBytes) {
       fields + " " + Err());
 }
 
+// The size query: no data buffer, the value's size reported.
+void ProbeEnumSize(HKEY key, DWORD index) {
+  WCHAR name[256];
+  DWORD chars = 256;
+  DWORD type = kSentinel;
+  DWORD bytes = kSentinel;
+  Preset();
+  const LSTATUS status = RegEnumValueW(key, index, name, &chars, nullptr, &type, nullptr, &bytes);
+  Out("RegEnumValueW(index " + Dec(index) + ", name 256, null data)",
+      "ret=" + Status(status) + " chars=" + Dec(chars) + " type=" + Hex32(type) + " bytes=" + Dec(bytes) + " " + Err());
+}
+
 void ProbeRegistry() {
   HKEY missing = ProbeOpen(WSTR("SOFTWARE\\ConformanceProbe\\NoSuchKey"), "missing key");
   if (missing != nullptr) ProbeClose(missing, "missing key");
@@ -352,6 +364,7 @@ void ProbeRegistry() {
     static const WCHAR* const names[] = {WSTR("Binary10"), WSTR("Text"), WSTR("Empty"), WSTR("Dword"),
                                          WSTR("Multi"), WSTR("Unterminated"), WSTR("OddBytes")};
     for (const WCHAR* name : names) ProbeQuery(key, name);
+    ProbeQuery(key, WSTR("bINARY10"));
     ProbeQuery(key, WSTR("Missing"));
     ProbeMissingValue(key);
     ProbeClose(key, "probe key");
@@ -372,9 +385,15 @@ void ProbeRegistry() {
     ProbeEnum(values, 0, 255, 16);    // the name does not fit its terminator
     ProbeEnum(values, 1, 256, 1024);  // 1025 bytes do not fit
     ProbeEnum(values, 1, 256, 1025);  // the same index again, with room
+    ProbeEnumSize(values, 1);
     ProbeEnum(values, 2, 256, 16);
     ProbeEnum(values, 3, 256, 16);    // past the end
     ProbeClose(values, "enumeration key");
+  }
+  HKEY folded = ProbeOpen(WSTR("software\\conformanceprobe\\ENUMERATION"), "enumeration key, other case");
+  if (folded != nullptr) {
+    ProbeEnumSize(folded, 2);
+    ProbeClose(folded, "enumeration key, other case");
   }
 }
 
