@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "setupapi/setupapi_binding.h"
 #include "platform/win32.h"
+#include "setupapi/setupapi_binding.h"  // the entry points' types
 
 namespace {
 
@@ -24,7 +24,7 @@ const DWORD kSentinel = 0xDEADBEEFu;
 const WCHAR kProbeKey[] = WSTR("SOFTWARE\\ConformanceProbe");
 const WCHAR kEnumerationKey[] = WSTR("SOFTWARE\\ConformanceProbe\\Enumeration");
 const WCHAR kMainVolume[] = WSTR("\\\\?\\Volume{c0de0001-0000-0000-0000-000000000001}\\");
-const WCHAR kEmptyDrive[] = WSTR("\\\\?\\Volume{c0de0002-0000-0000-0000-000000000002}\\");
+const WCHAR kNoMediumVolume[] = WSTR("\\\\?\\Volume{c0de0002-0000-0000-0000-000000000002}\\");
 const WCHAR kUnknownVolume[] = WSTR("\\\\?\\Volume{c0de0009-0000-0000-0000-000000000009}\\");
 
 // ---------------------------------------------------------------------------
@@ -178,8 +178,7 @@ std::vector<Member> ProbeEnumeration(const SetupApi& api, HDEVINFO set) {
   Out("SetupDiEnumDeviceInfo(cbSize 0)", "ret=" + Bool(wrong) + " " + Err());
 
   std::vector<Member> members;
-  DWORD index = 0;
-  for (;; ++index) {
+  for (DWORD index = 0;; ++index) {
     SP_DEVINFO_DATA data = DeviceData();
     Preset();
     if (!api.enumDeviceInfo(set, index, &data)) break;
@@ -509,8 +508,8 @@ void ProbeFiles() {
   Preset();
   const DWORD attributes = GetFileAttributesW(Wide(unseparated));
   Out("GetFileAttributesW(main without its separator)", "ret=" + Hex32(attributes) + " " + Err());
-  ProbeAttributes(kEmptyDrive, "no medium", "");
-  ProbeAttributes(kEmptyDrive, "no medium", "device.xml");
+  ProbeAttributes(kNoMediumVolume, "no medium", "");
+  ProbeAttributes(kNoMediumVolume, "no medium", "device.xml");
   ProbeAttributes(kUnknownVolume, "unknown volume", "device.xml");
 
   if (HANDLE file = ProbeCreate("device.xml")) {
