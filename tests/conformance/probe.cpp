@@ -153,6 +153,10 @@ SetupApi ProbeLibraries() {
   Resolve(api.module, "SetupDiGetDeviceInstanceIdW", api.getInstanceId);
   Resolve(api.module, "SetupDiGetDeviceRegistryPropertyW", api.getProperty);
   Resolve(api.module, "SetupDiDestroyDeviceInfoList", api.destroyList);
+  // Resolved by the command at start-up, never called on a scan.
+  for (const char* name : {"SetupDiDeleteDevRegKey", "SetupDiRemoveDevice", "CM_Request_Device_EjectW"}) {
+    Resolve(api.module, name, nothing);
+  }
   return api;
 }
 
