@@ -8,6 +8,7 @@
                           records below work on it
      C                    delete every value of the current key
      V NAME TYPE DATA     set a value: TYPE in hex, DATA its exact bytes
+                          (read back to make sure)
      N COUNT              the current key must hold exactly COUNT (hex) values
      D ROOT PATH          delete the key, which must have no subkeys; a key
                           that is not there is fine
@@ -70,9 +71,9 @@ static int hex_digit(char c) {
   return -1;
 }
 
-/* The bytes a hex field gives, followed by two zero bytes so that names
-   and paths are terminated wide strings. */
-static BYTE *hex_bytes(const char *hex, DWORD *size) {
+/* The bytes a hex field gives, followed by two bytes of trailer: zeros
+   terminate names and paths. */
+static BYTE *hex_bytes(const char *hex, DWORD *size, BYTE trailer) {
   size_t length = strlen(hex), i;
   BYTE *bytes;
   if (length % 2) fail("odd number of hex digits", 0);
@@ -83,7 +84,7 @@ static BYTE *hex_bytes(const char *hex, DWORD *size) {
     if (high < 0 || low < 0) fail("not a hex digit", 0);
     bytes[i] = (BYTE)(high << 4 | low);
   }
-  bytes[length / 2] = bytes[length / 2 + 1] = 0;
+  bytes[length / 2] = bytes[length / 2 + 1] = trailer;
   *size = (DWORD)(length / 2);
   return bytes;
 }
@@ -104,9 +105,22 @@ static HKEY root_key(const char *name) {
 
 static WCHAR *wide(const char *hex) {
   DWORD size;
-  WCHAR *text = (WCHAR *)hex_bytes(hex, &size);
+  WCHAR *text = (WCHAR *)hex_bytes(hex, &size, 0);
   if (size % 2) fail("odd byte count in a UTF-16 name", 0);
   return text;
+}
+
+/* Reads the value back: what is stored must be what was given. */
+static void check_value(HKEY key, const WCHAR *name, DWORD type, const BYTE *data, DWORD size) {
+  DWORD stored_type = 0, stored_size = size + 2;
+  BYTE *stored = malloc(stored_size);
+  LONG error;
+  if (!stored) fail("out of memory", 0);
+  error = RegQueryValueExW(key, name, NULL, &stored_type, stored, &stored_size);
+  if (error && error != ERROR_MORE_DATA) fail("RegQueryValueExW", error);
+  if (error || stored_type != type || stored_size != size || memcmp(stored, data, size) != 0)
+    fail("the value was stored with other bytes than given", 0);
+  free(stored);
 }
 
 static void clear_values(HKEY key) {
@@ -154,11 +168,14 @@ static void run(char *text) {
     } else if (strcmp(kind, "V") == 0) {
       WCHAR *name = wide(field(&line));
       DWORD type = hex_number(field(&line)), size;
-      BYTE *data = hex_bytes(field(&line), &size);
+      /* RegSetValueExW counts one more character for string data that
+         lacks its terminator when a zero character follows it in memory. */
+      BYTE *data = hex_bytes(field(&line), &size, 0xff);
       error = RegSetValueExW(key, name, 0, type, data, size);
+      if (error) fail("RegSetValueExW", error);
+      check_value(key, name, type, data, size);
       free(name);
       free(data);
-      if (error) fail("RegSetValueExW", error);
     } else if (strcmp(kind, "N") == 0) {
       DWORD wanted = hex_number(field(&line)), count;
       error = RegQueryInfoKeyW(key, NULL, NULL, NULL, NULL, NULL, NULL, &count, NULL, NULL, NULL, NULL);

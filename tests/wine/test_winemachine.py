@@ -227,8 +227,12 @@ class Regset(unittest.TestCase):
             self.assertEqual(result.returncode, 1, script)
             self.assertIn(f"regset: line {line}:".encode(), result.stderr, script)
 
-    def test_a_well_formed_script_succeeds(self):
-        script = b"K HKLM 4400\r\nV 4100 3 \nV 4200 1 41\nN 2\nD HKLM 4400\nD HKLM 4400\n\n"
+    def test_values_are_stored_as_given(self):
+        # The helper reads every value back; string data without its
+        # terminator, or of an odd length, must not gain one.
+        script = (b"K HKLM 4400\r\n"
+                  b"V 4100 1 41004200\nV 4200 1 410042\nV 4300 7 4100000042\nV 4400 2 \nV  3 00\n"
+                  b"V 4500 1 4100000042000000\nN 6\nD HKLM 4400\nD HKLM 4400\n\n")
         result = self.session.wine(self.regset, stdin=script)
         self.assertEqual((result.returncode, result.stderr), (0, b""))
 
