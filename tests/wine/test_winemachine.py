@@ -168,6 +168,7 @@ class Expressing(unittest.TestCase):
             {"volumes": [{"guid": VOLUME_A, "files": {"device.xml": {"text": "xy", "size": 1}}}]},
             {"volumes": [{"guid": VOLUME_A, "files": {"a\\..\\device.xml": "x"}}]},
             machine_with_table({"\\DosDevices\\C:": binary("c")}, drives="H"),
+            machine_with_table({"\\??\\Volume" + VOLUME_A + "\\": binary("c")}),
             {"wine": {"versions": ["win3.1"]}},
         ]
         for machine in cases:

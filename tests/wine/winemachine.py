@@ -242,6 +242,10 @@ def cannot_express(machine):
     table = mounted_devices(machine) or []
     if "C" not in drive_letters(machine) and any(n.lower() == "\\dosdevices\\c:" for n, _, _ in table):
         reasons.append("drive C is not in use, but Wine always has it")
+    for name, _, _ in table:
+        if name.endswith("\\") and not name.lower().startswith("\\dosdevices\\"):
+            reasons.append(f"volume name {name} ends in a backslash: Wine opens the paths with an empty "
+                           "component that Windows refuses")
     return reasons
 
 
