@@ -127,25 +127,84 @@ void Resolve(HMODULE module, const char* name, Function& field) {
   field = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
 }
 
-SetupApi ProbeLibraries() {
+// The size protocol: the size the path needs (terminator included) when
+// the buffer is missing or too small, its length when it fits. Returns
+// the directory, empty when it cannot be had.
+std::u16string ProbeSystemDirectory() {
   Preset();
-  HMODULE missing = LoadLibraryW(WSTR("NoSuchLibrary.dll"));
-  Out("LoadLibraryW(NoSuchLibrary.dll)", "ret=" + Pointer(missing) + " " + Err());
+  const UINT needed = GetSystemDirectoryW(nullptr, 0);
+  Out("GetSystemDirectoryW(null buffer)", "ret=" + Dec(needed) + " " + Err());
+  if (needed < 2 || needed > MAX_PATH) return std::u16string();
 
-  Preset();
-  HMODULE bare = LoadLibraryW(WSTR("setupapi"));
-  Out("LoadLibraryW(setupapi)", "ret=" + Pointer(bare) + " " + Err());
-  if (bare != nullptr) {
+  std::vector<WCHAR> buffer(MAX_PATH + 1, static_cast<WCHAR>('#'));
+  const struct {
+    const char* label;
+    UINT size;
+  } sizes[] = {{"short by one", needed - 1}, {"exact", needed}, {"MAX_PATH", MAX_PATH}};
+  UINT length = 0;
+  for (const auto& size : sizes) {
+    std::fill(buffer.begin(), buffer.end(), static_cast<WCHAR>('#'));
     Preset();
-    const BOOL freed = FreeLibrary(bare);
-    Out("FreeLibrary(setupapi)", "ret=" + Bool(freed) + " " + Err());
+    length = GetSystemDirectoryW(buffer.data(), size.size);
+    Out(std::string("GetSystemDirectoryW(") + size.label + ")",
+        "ret=" + Dec(length) + " out=" + Text(buffer.data(), needed) + " " + Err());
   }
+  if (length + 1 != needed) return std::u16string();
+  std::u16string directory;
+  for (UINT i = 0; i < length; ++i) directory += static_cast<char16_t>(buffer[i]);
+  return directory;
+}
 
+std::u16string Upper(std::u16string text) {
+  for (char16_t& c : text) {
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+  }
+  return text;
+}
+
+// WCHAR is char16_t here and wchar_t on Windows, both 16 bits.
+const WCHAR* Wide(const std::u16string& text) { return reinterpret_cast<const WCHAR*>(text.c_str()); }
+
+// A load the command must not rely on: printed, and released again
+// unprinted, since only one side may find the library this way.
+void ProbeWeakLoad(const std::string& label, const std::u16string& name, DWORD flags, bool extended) {
+  Preset();
+  const HMODULE module = extended ? LoadLibraryExW(Wide(name), nullptr, flags) : LoadLibraryW(Wide(name));
+  Out(label, "ret=" + Pointer(module) + " " + Err());
+  if (module != nullptr) FreeLibrary(module);
+}
+
+SetupApi ProbeLibraries() {
+  const std::u16string directory = ProbeSystemDirectory();
+  const std::u16string path = directory + (!directory.empty() && directory.back() == u'\\' ? u"" : u"\\") +
+                              u"SetupApi.dll";
+
+  Preset();
+  const HMODULE missing = LoadLibraryW(WSTR("NoSuchLibrary.dll"));
+  Out("LoadLibraryW(NoSuchLibrary.dll)", "ret=" + Pointer(missing) + " " + Err());
+  ProbeWeakLoad("LoadLibraryW(setupapi)", u"setupapi", 0, false);
+  ProbeWeakLoad("LoadLibraryExW(SetupApi.dll, altered search path)", u"SetupApi.dll", LOAD_WITH_ALTERED_SEARCH_PATH,
+                true);
+  ProbeWeakLoad("LoadLibraryW(system path)", path, 0, false);
+  ProbeWeakLoad("LoadLibraryExW(system path, no flags)", path, 0, true);
+
+  // The way the command loads it, then once more by the same path in
+  // another case: the second reference is released on its own.
   SetupApi api;
   Preset();
-  api.module = LoadLibraryW(WSTR("SetupApi.dll"));
-  Out("LoadLibraryW(SetupApi.dll)", "ret=" + Pointer(api.module) + " " + Err());
+  api.module = LoadLibraryExW(Wide(path), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  Out("LoadLibraryExW(system path, altered search path)", "ret=" + Pointer(api.module) + " " + Err());
   if (api.module == nullptr) return api;
+  Preset();
+  const HMODULE again = LoadLibraryExW(Wide(Upper(path)), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  Out("LoadLibraryExW(system path in upper case, altered search path)",
+      "ret=" + Pointer(again) + " same=" + Bool(again == api.module) + " " + Err());
+  if (again != nullptr) {
+    Preset();
+    const BOOL freed = FreeLibrary(again);
+    Out("FreeLibrary(second reference)", "ret=" + Bool(freed) + " " + Err());
+  }
+
   void (*nothing)() = nullptr;
   Resolve(api.module, "SetupDiNoSuchFunction", nothing);
   Resolve(api.module, "SetupDiGetClassDevsW", api.getClassDevs);
@@ -459,9 +518,6 @@ std::u16string Path(const WCHAR* volume, const char* inside) {
   return path;
 }
 
-// WCHAR is char16_t here and wchar_t on Windows, both 16 bits.
-const WCHAR* Wide(const std::u16string& text) { return reinterpret_cast<const WCHAR*>(text.c_str()); }
-
 void ProbeAttributes(const WCHAR* volume, const char* volumeLabel, const char* inside) {
   const std::u16string path = Path(volume, inside);
   Preset();
@@ -648,7 +704,7 @@ int wmain(int, WCHAR**, WCHAR**) {
   if (api.module != nullptr) {
     Preset();
     const BOOL freed = FreeLibrary(api.module);
-    Out("FreeLibrary(SetupApi.dll)", "ret=" + Bool(freed) + " " + Err());
+    Out("FreeLibrary(system path)", "ret=" + Bool(freed) + " " + Err());
   }
   return 0;
 }

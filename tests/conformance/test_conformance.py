@@ -1,6 +1,7 @@
 """Tests of the transcript comparison (no Wine needed)."""
 
 import os
+import re
 import sys
 import unittest
 
@@ -98,6 +99,19 @@ class ParseTest(unittest.TestCase):
         for text in ("", "no label here\n", "A: ret=1\nA: ret=2\n", "A: ret=1 stray\n"):
             with self.subTest(text=text), self.assertRaises(conformance.TranscriptError):
                 conformance.parse_transcript(text, "sim")
+
+    def test_the_list_names_only_fields_the_probe_prints(self):
+        here = os.path.dirname(os.path.abspath(__file__))
+        with open(os.path.join(here, "probe.cpp"), encoding="utf-8") as f:
+            printed = set(re.findall(r'"\s?(\w+)="', f.read()))
+        path = os.path.join(here, "known-differences")
+        with open(path, encoding="utf-8") as f:
+            known = conformance.parse_known(f.read(), path)
+        self.assertIn("err", printed)
+        for label, (fields, _) in known.items():
+            with self.subTest(label=label):
+                self.assertNotIn(": ", label)
+                self.assertLessEqual(fields or set(), printed)
 
     def test_bad_entries_are_refused(self):
         for text in ("A | err\n", "A | err | \n", "A | err | why\nA | ret | why\n"):
