@@ -154,10 +154,19 @@ SimVolume Volume(FuzzedDataProvider& in, const char16_t* guid) {
   return volume;
 }
 
+SimVersion Version(DWORD major, DWORD minor, DWORD build, DWORD platformId) {
+  SimVersion version;
+  version.major = major;
+  version.minor = minor;
+  version.build = build;
+  version.platformId = platformId;
+  return version;
+}
+
 SimulatedMachine MachineFrom(FuzzedDataProvider& in) {
   SimulatedMachine machine;
-  const SimVersion versions[] = {{5, 1, 2600, VER_PLATFORM_WIN32_NT}, {6, 0, 6000, VER_PLATFORM_WIN32_NT},
-                                 {10, 0, 19045, VER_PLATFORM_WIN32_NT}, {4, 10, 2222, 1}};
+  const SimVersion versions[] = {Version(5, 1, 2600, VER_PLATFORM_WIN32_NT), Version(6, 0, 6000, VER_PLATFORM_WIN32_NT),
+                                 Version(10, 0, 19045, VER_PLATFORM_WIN32_NT), Version(4, 10, 2222, 1)};
   if (in.ConsumeIntegralInRange(0, 7) != 0) machine.version = Pick(in, versions);
   else machine.version.reset();
   Pools pools;
