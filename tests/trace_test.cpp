@@ -15,10 +15,17 @@
 
 namespace {
 
-// An environment variable the child processes started in its scope inherit.
+// An environment variable the child processes started in its scope inherit,
+// or do not have at all when its value is null.
 class ScopedVariable {
  public:
-  ScopedVariable(const char* name, const char* value) : name_(name) { setenv(name, value, 1); }
+  ScopedVariable(const char* name, const char* value) : name_(name) {
+    if (value != nullptr) {
+      setenv(name, value, 1);
+    } else {
+      unsetenv(name);
+    }
+  }
   ~ScopedVariable() { unsetenv(name_); }
   ScopedVariable(const ScopedVariable&) = delete;
   ScopedVariable& operator=(const ScopedVariable&) = delete;
@@ -27,7 +34,8 @@ class ScopedVariable {
   const char* name_;
 };
 
-CommandResult RunWithTrace(const std::string& machine, const char* value = "1") {
+// DEVDRIVES_TRACE set to value for the run, or unset when it is null.
+CommandResult RunWithTrace(const std::string& machine, const char* value) {
   ScopedVariable trace("DEVDRIVES_TRACE", value);
   return RunCommand(machine);
 }
@@ -61,7 +69,7 @@ struct TemporaryMachine {
 };
 
 TEST(Trace, FollowsTheScanOfTheCardReaderOnWindowsXp) {
-  const CommandResult result = RunWithTrace(Machine("card-reader-on-windows-xp.json"));
+  const CommandResult result = RunWithTrace(Machine("card-reader-on-windows-xp.json"), "1");
   EXPECT_EQ(result.out, R"([{"iDrive":"K","sdDriveA":"F","sdDriveB":"G"}])");
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_EQ(FirstMissingInOrder(result.err, {
@@ -106,7 +114,7 @@ TEST(Trace, FollowsTheScanOfTheCardReaderOnWindowsXp) {
 }
 
 TEST(Trace, ShowsTheMissingParentIdPrefixThatLeavesADeviceOut) {
-  const CommandResult result = RunWithTrace(Machine("device-without-parent-id-prefix-on-windows-xp.json"));
+  const CommandResult result = RunWithTrace(Machine("device-without-parent-id-prefix-on-windows-xp.json"), "1");
   EXPECT_EQ(result.out, R"([{"iDrive":"E"}])");
   EXPECT_EQ(FirstMissingInOrder(result.err, {
       R"(GetVersionExW(276 bytes) = TRUE, 5.1.2600)",
@@ -145,7 +153,7 @@ TEST(Trace, ShowsOddDataReadably) {
                           descriptor + R"(" } } ],
     "faults": [ { "call": "RegCloseKey", "nth": 1, "error": 1167 } ]
   })");
-  const CommandResult result = RunWithTrace(machine.path);
+  const CommandResult result = RunWithTrace(machine.path, "1");
   EXPECT_EQ(result.out, R"([{"iDrive":"H"}])");
   EXPECT_EQ(FirstMissingInOrder(result.err, {
       "device 0, SPDRP_HARDWAREID, 512 bytes offered) = TRUE, REG_MULTI_SZ 14 bytes "
@@ -167,9 +175,9 @@ TEST(Trace, ChangesNothingButStandardError) {
   const std::regex callLine(R"([A-Za-z_]+\(.*\) = .+)");
   for (const auto& entry : std::filesystem::directory_iterator(MACHINES_DIR)) {
     const std::string machine = entry.path().string();
-    const CommandResult plain = RunCommand(machine);
+    const CommandResult plain = RunWithTrace(machine, nullptr);
     const CommandResult off = RunWithTrace(machine, "0");
-    const CommandResult traced = RunWithTrace(machine);
+    const CommandResult traced = RunWithTrace(machine, "1");
     EXPECT_EQ(plain.err, "") << machine;
     EXPECT_EQ(off.err, "") << machine;
     EXPECT_EQ(traced.out, plain.out) << machine;
