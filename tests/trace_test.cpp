@@ -53,7 +53,8 @@ std::string FirstMissingInOrder(const std::string& trace, const std::vector<std:
   const std::vector<std::string> lines = Lines(trace);
   auto from = lines.begin();
   for (const std::string& part : parts) {
-    from = std::find_if(from, lines.end(), [&](const std::string& line) { return line.find(part) != std::string::npos; });
+    from = std::find_if(from, lines.end(),
+                        [&](const std::string& line) { return line.find(part) != std::string::npos; });
     if (from == lines.end()) return part;
     ++from;
   }
@@ -147,7 +148,8 @@ TEST(Trace, ShowsOddDataReadably) {
     "drives": "H",
     "registry": { "SYSTEM\\MountedDevices": {
       "\\DosDevices\\H:": { "type": "REG_BINARY", "text": "\\??\\STORAGE#RemovableMedia#9&1&0&RM" },
-      "\\??\\Volume{c0000001-0000-0000-0000-000000000001}": { "type": "REG_BINARY", "text": "\\??\\STORAGE#RemovableMedia#9&1&0&RM" }
+      "\\??\\Volume{c0000001-0000-0000-0000-000000000001}":
+        { "type": "REG_BINARY", "text": "\\??\\STORAGE#RemovableMedia#9&1&0&RM" }
     } },
     "volumes": [ { "guid": "{c0000001-0000-0000-0000-000000000001}", "files": { "device.xml": ")" +
                           descriptor + R"(" } } ],

@@ -202,8 +202,9 @@ std::string Data(DWORD type, const BYTE* data, DWORD size) {
   return out + " " + HexBytes(data, size);
 }
 
-// Names of the handles calls have returned and not yet closed. Kept for the
-// whole process: the Setup API is freed after every static object is gone.
+// Names of the handles calls have returned and not yet closed. Never
+// destroyed: the Setup API is freed by a static object's destructor, which
+// may run after this file's statics are gone.
 struct HandleNames {
   std::map<const void*, std::string> names;
   std::map<std::string, int> counts;
@@ -249,7 +250,7 @@ FARPROC Export(Function function) {
 // The sim's Setup API entry points, as GetProcAddress found them.
 struct {
   FARPROC getClassDevsW, enumDeviceInfo, getDeviceRegistryPropertyW, getDeviceInstanceIdW, destroyDeviceInfoList;
-} setupApi;
+} simSetupApi;
 
 // The sim keeps a device's index in its set in Reserved.
 std::string Device(PSP_DEVINFO_DATA data) { return data != nullptr ? "device " + Number(data->Reserved) : "NULL"; }
@@ -264,7 +265,7 @@ std::string Guid(const GUID* guid) {
 }
 
 HDEVINFO WINAPI TracedGetClassDevsW(const GUID* ClassGuid, LPCWSTR Enumerator, HWND hwndParent, DWORD flags) {
-  const HDEVINFO set = Call<decltype(&TracedGetClassDevsW)>(setupApi.getClassDevsW)(ClassGuid, Enumerator,
+  const HDEVINFO set = Call<decltype(&TracedGetClassDevsW)>(simSetupApi.getClassDevsW)(ClassGuid, Enumerator,
                                                                                      hwndParent, flags);
   Report("SetupDiGetClassDevsW",
          {Guid(ClassGuid), Text(Enumerator),
@@ -275,7 +276,7 @@ HDEVINFO WINAPI TracedGetClassDevsW(const GUID* ClassGuid, LPCWSTR Enumerator, H
 
 BOOL WINAPI TracedEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP_DEVINFO_DATA DeviceInfoData) {
   const BOOL found =
-      Call<decltype(&TracedEnumDeviceInfo)>(setupApi.enumDeviceInfo)(DeviceInfoSet, MemberIndex, DeviceInfoData);
+      Call<decltype(&TracedEnumDeviceInfo)>(simSetupApi.enumDeviceInfo)(DeviceInfoSet, MemberIndex, DeviceInfoData);
   Report("SetupDiEnumDeviceInfo", {NameOf(DeviceInfoSet), "index " + Number(MemberIndex)}, Bool(found));
   return found;
 }
@@ -286,7 +287,7 @@ BOOL WINAPI TracedGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO
   DWORD ownType = REG_NONE, ownRequired = 0;  // both only written, so the caller cannot tell
   PDWORD type = PropertyRegDataType != nullptr ? PropertyRegDataType : &ownType;
   PDWORD required = RequiredSize != nullptr ? RequiredSize : &ownRequired;
-  const BOOL read = Call<decltype(&TracedGetDeviceRegistryPropertyW)>(setupApi.getDeviceRegistryPropertyW)(
+  const BOOL read = Call<decltype(&TracedGetDeviceRegistryPropertyW)>(simSetupApi.getDeviceRegistryPropertyW)(
       DeviceInfoSet, DeviceInfoData, Property, type, PropertyBuffer, PropertyBufferSize, required);
   std::string result = read ? "TRUE, " + Data(*type, PropertyBuffer, *required) : Bool(read);
   if (!read && GetLastError() == ERROR_INSUFFICIENT_BUFFER) result += ", " + Number(*required) + " bytes needed";
@@ -302,7 +303,7 @@ BOOL WINAPI TracedGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
                                        LPWSTR DeviceInstanceId, DWORD DeviceInstanceIdSize, PDWORD RequiredSize) {
   DWORD ownRequired = 0;
   PDWORD required = RequiredSize != nullptr ? RequiredSize : &ownRequired;
-  const BOOL read = Call<decltype(&TracedGetDeviceInstanceIdW)>(setupApi.getDeviceInstanceIdW)(
+  const BOOL read = Call<decltype(&TracedGetDeviceInstanceIdW)>(simSetupApi.getDeviceInstanceIdW)(
       DeviceInfoSet, DeviceInfoData, DeviceInstanceId, DeviceInstanceIdSize, required);
   std::string result = read ? "TRUE, " + Text(DeviceInstanceId) : Bool(read);
   if (!read && GetLastError() == ERROR_INSUFFICIENT_BUFFER) result += ", " + Number(*required) + " chars needed";
@@ -312,7 +313,7 @@ BOOL WINAPI TracedGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
 }
 
 BOOL WINAPI TracedDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
-  const BOOL destroyed = Call<decltype(&TracedDestroyDeviceInfoList)>(setupApi.destroyDeviceInfoList)(DeviceInfoSet);
+  const BOOL destroyed = Call<decltype(&TracedDestroyDeviceInfoList)>(simSetupApi.destroyDeviceInfoList)(DeviceInfoSet);
   Report("SetupDiDestroyDeviceInfoList", {NameOf(DeviceInfoSet)}, Bool(destroyed));
   if (destroyed) Forget(DeviceInfoSet);
   return destroyed;
@@ -326,12 +327,12 @@ FARPROC Interpose(LPCSTR name, FARPROC address) {
     FARPROC* sim;
     FARPROC traced;
   } interposed[] = {
-      {"SetupDiGetClassDevsW", &setupApi.getClassDevsW, Export(TracedGetClassDevsW)},
-      {"SetupDiEnumDeviceInfo", &setupApi.enumDeviceInfo, Export(TracedEnumDeviceInfo)},
-      {"SetupDiGetDeviceRegistryPropertyW", &setupApi.getDeviceRegistryPropertyW,
+      {"SetupDiGetClassDevsW", &simSetupApi.getClassDevsW, Export(TracedGetClassDevsW)},
+      {"SetupDiEnumDeviceInfo", &simSetupApi.enumDeviceInfo, Export(TracedEnumDeviceInfo)},
+      {"SetupDiGetDeviceRegistryPropertyW", &simSetupApi.getDeviceRegistryPropertyW,
        Export(TracedGetDeviceRegistryPropertyW)},
-      {"SetupDiGetDeviceInstanceIdW", &setupApi.getDeviceInstanceIdW, Export(TracedGetDeviceInstanceIdW)},
-      {"SetupDiDestroyDeviceInfoList", &setupApi.destroyDeviceInfoList, Export(TracedDestroyDeviceInfoList)},
+      {"SetupDiGetDeviceInstanceIdW", &simSetupApi.getDeviceInstanceIdW, Export(TracedGetDeviceInstanceIdW)},
+      {"SetupDiDestroyDeviceInfoList", &simSetupApi.destroyDeviceInfoList, Export(TracedDestroyDeviceInfoList)},
   };
   if (address == nullptr) return nullptr;
   for (const auto& entry : interposed) {
@@ -365,10 +366,11 @@ std::string DriveLetters(DWORD mask) {
   return letters;
 }
 
-// What a registry call was given to write the data into.
-std::string Offered(LPBYTE data, LPDWORD size) {
+// What a registry call was given to write the data into, by the size it
+// held before the call.
+std::string Offered(LPBYTE data, LPDWORD size, DWORD before) {
   if (data == nullptr) return "no buffer";
-  return size != nullptr ? Number(*size) + " bytes offered" : "no size";
+  return size != nullptr ? Number(before) + " bytes offered" : "no size";
 }
 
 }  // namespace
@@ -429,10 +431,9 @@ LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
 }
 
 BOOL WINAPI HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem) {
-  const std::string block = Tracing() ? NameOf(lpMem) : "";
   const BOOL freed = SimHeapFree(hHeap, dwFlags, lpMem);
   if (Tracing()) {
-    Report("HeapFree", {NameOf(hHeap), Flags(dwFlags, {}), block}, Bool(freed));
+    Report("HeapFree", {NameOf(hHeap), Flags(dwFlags, {}), NameOf(lpMem)}, Bool(freed));
     if (freed) Forget(lpMem);
   }
   return freed;
@@ -466,7 +467,7 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSA
 
 LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                                 LPBYTE lpData, LPDWORD lpcbData) {
-  const std::string offered = Tracing() ? Offered(lpData, lpcbData) : "";
+  const DWORD offered = lpcbData != nullptr ? *lpcbData : 0;
   DWORD ownType = REG_NONE;  // only written, so the caller cannot tell
   LPDWORD type = lpType != nullptr ? lpType : &ownType;
   const LSTATUS status = SimRegQueryValueExW(hKey, lpValueName, lpReserved, type, lpData, lpcbData);
@@ -475,16 +476,15 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
     if ((status == ERROR_SUCCESS || status == ERROR_MORE_DATA) && lpcbData != nullptr) {
       result += ", " + Data(*type, status == ERROR_SUCCESS ? lpData : nullptr, *lpcbData);
     }
-    Report("RegQueryValueExW", {NameOf(hKey), Text(lpValueName), offered}, result);
+    Report("RegQueryValueExW", {NameOf(hKey), Text(lpValueName), Offered(lpData, lpcbData, offered)}, result);
   }
   return status;
 }
 
 LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName,
                              LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-  const std::string nameOffered =
-      Tracing() && lpcchValueName != nullptr ? Number(*lpcchValueName) + " chars offered" : "no size";
-  const std::string offered = Tracing() ? Offered(lpData, lpcbData) : "";
+  const DWORD nameOffered = lpcchValueName != nullptr ? *lpcchValueName : 0;
+  const DWORD offered = lpcbData != nullptr ? *lpcbData : 0;
   DWORD ownType = REG_NONE;
   LPDWORD type = lpType != nullptr ? lpType : &ownType;
   const LSTATUS status =
@@ -495,7 +495,10 @@ LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWO
     if ((status == ERROR_SUCCESS || status == ERROR_MORE_DATA) && lpcbData != nullptr) {
       result += ", " + Data(*type, status == ERROR_SUCCESS ? lpData : nullptr, *lpcbData);
     }
-    Report("RegEnumValueW", {NameOf(hKey), "index " + Number(dwIndex), nameOffered, offered}, result);
+    Report("RegEnumValueW",
+           {NameOf(hKey), "index " + Number(dwIndex), Number(nameOffered) + " chars offered",
+            Offered(lpData, lpcbData, offered)},
+           result);
   }
   return status;
 }
@@ -511,7 +514,9 @@ LSTATUS WINAPI RegCloseKey(HKEY hKey) {
 
 DWORD WINAPI GetLogicalDrives() {
   const DWORD mask = SimGetLogicalDrives();
-  if (Tracing()) Report("GetLogicalDrives", {}, mask != 0 ? Hex(mask) + ", " + DriveLetters(mask) : "0, " + LastError());
+  if (Tracing()) {
+    Report("GetLogicalDrives", {}, mask != 0 ? Hex(mask) + ", " + DriveLetters(mask) : "0, " + LastError());
+  }
   return mask;
 }
 
@@ -601,10 +606,9 @@ BOOL WINAPI GlobalUnlock(HGLOBAL hMem) {
 }
 
 HGLOBAL WINAPI GlobalFree(HGLOBAL hMem) {
-  const std::string block = Tracing() ? NameOf(hMem) : "";
   const HGLOBAL left = SimGlobalFree(hMem);
   if (Tracing()) {
-    Report("GlobalFree", {block}, left == nullptr ? "NULL" : block + ", " + LastError());
+    Report("GlobalFree", {NameOf(hMem)}, left == nullptr ? "NULL" : NameOf(left) + ", " + LastError());
     if (left == nullptr) Forget(hMem);
   }
   return left;
