@@ -50,12 +50,17 @@ struct Named {
   const char* name;
 };
 
-// The value's name, or its number.
-std::string NameIn(DWORD value, std::initializer_list<Named> names) {
+const char* NameOrNull(DWORD value, std::initializer_list<Named> names) {
   for (const Named& named : names) {
     if (named.value == value) return named.name;
   }
-  return Number(value);
+  return nullptr;
+}
+
+// The value's name, or its number.
+std::string NameIn(DWORD value, std::initializer_list<Named> names) {
+  const char* name = NameOrNull(value, names);
+  return name != nullptr ? name : Number(value);
 }
 
 // "A|B", with any bits no name covers in hexadecimal; "0" for none.
@@ -71,8 +76,9 @@ std::string Flags(DWORD value, std::initializer_list<Named> names) {
   return text.empty() ? "0" : text;
 }
 
+// The number, and the name where there is one.
 std::string ErrorCode(DWORD code) {
-  const std::string name = NameIn(
+  const char* name = NameOrNull(
       code, {{ERROR_SUCCESS, "ERROR_SUCCESS"}, {ERROR_FILE_NOT_FOUND, "ERROR_FILE_NOT_FOUND"},
              {ERROR_PATH_NOT_FOUND, "ERROR_PATH_NOT_FOUND"}, {ERROR_ACCESS_DENIED, "ERROR_ACCESS_DENIED"},
              {ERROR_INVALID_HANDLE, "ERROR_INVALID_HANDLE"}, {ERROR_NOT_ENOUGH_MEMORY, "ERROR_NOT_ENOUGH_MEMORY"},
@@ -85,7 +91,7 @@ std::string ErrorCode(DWORD code) {
              {ERROR_NOACCESS, "ERROR_NOACCESS"}, {ERROR_INVALID_FLAGS, "ERROR_INVALID_FLAGS"},
              {ERROR_NO_UNICODE_TRANSLATION, "ERROR_NO_UNICODE_TRANSLATION"},
              {ERROR_INVALID_USER_BUFFER, "ERROR_INVALID_USER_BUFFER"}});
-  return name == Number(code) ? name : Number(code) + " " + name;
+  return name != nullptr ? Number(code) + " " + name : Number(code);
 }
 
 std::string LastError() { return "last error " + ErrorCode(GetLastError()); }
@@ -191,10 +197,10 @@ bool ReadsAsText(const std::u16string& text) {
 
 // Type, size and, when the data was returned, its text or its bytes.
 std::string Data(DWORD type, const BYTE* data, DWORD size) {
-  std::string out = NameIn(type, {{REG_NONE, "REG_NONE"}, {REG_SZ, "REG_SZ"}, {REG_EXPAND_SZ, "REG_EXPAND_SZ"},
-                                  {REG_BINARY, "REG_BINARY"}, {REG_DWORD, "REG_DWORD"},
-                                  {REG_MULTI_SZ, "REG_MULTI_SZ"}}) +
-                    " " + Number(size) + " bytes";
+  const char* name = NameOrNull(type, {{REG_NONE, "REG_NONE"}, {REG_SZ, "REG_SZ"}, {REG_EXPAND_SZ, "REG_EXPAND_SZ"},
+                                       {REG_BINARY, "REG_BINARY"}, {REG_DWORD, "REG_DWORD"},
+                                       {REG_MULTI_SZ, "REG_MULTI_SZ"}});
+  std::string out = (name != nullptr ? name : "type " + Number(type)) + " " + Number(size) + " bytes";
   if (data == nullptr || size == 0) return out;
   const std::u16string text = Utf16(data, size);
   const bool typedAsText = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
