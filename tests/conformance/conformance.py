@@ -107,6 +107,7 @@ def compare(sim, sim_order, wine, wine_order, known):
 def run_native(probe, machine):
     env = dict(os.environ, DEVDRIVES_MACHINE=machine)
     env.pop("DEVDRIVES_SIM_TRACE", None)
+    env.pop("DEVDRIVES_TRACE", None)
     result = subprocess.run([probe], env=env, capture_output=True, timeout=120)
     if result.returncode != 0 or result.stderr:
         raise TranscriptError(f"the native probe exited {result.returncode}: {result.stderr.decode(errors='replace')}")

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "platform/sim/sim.h"
+#include "platform/sim/trace.h"
 
 namespace {
 
@@ -150,12 +151,12 @@ void SimResetFiles() {
   globalBlocks.clear();
 }
 
-DWORD WINAPI GetLogicalDrives() {
+DWORD WINAPI SimGetLogicalDrives() {
   if (Fails("GetLogicalDrives")) return 0;
   return Sim().machine.driveMask;
 }
 
-DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) {
+DWORD WINAPI SimGetFileAttributesW(LPCWSTR lpFileName) {
   SimNoteVolumeAccess();
   if (Fails("GetFileAttributesW")) return INVALID_FILE_ATTRIBUTES;
   Target target;
@@ -167,8 +168,8 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) {
   return target.file == nullptr ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
 }
 
-HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
-                          DWORD dwCreationDisposition, DWORD, HANDLE hTemplateFile) {
+HANDLE WINAPI SimCreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
+                             DWORD dwCreationDisposition, DWORD, HANDLE hTemplateFile) {
   SimNoteVolumeAccess();
   if (dwDesiredAccess != GENERIC_READ || dwCreationDisposition != OPEN_EXISTING || hTemplateFile != nullptr) {
     std::abort();
@@ -190,7 +191,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSE
   return file;
 }
 
-DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
+DWORD WINAPI SimGetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
   SimNoteVolumeAccess();
   if (Fails("GetFileSize")) return INVALID_FILE_SIZE;
   const FileHandle* file = FileOf(hFile);
@@ -207,8 +208,8 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
 
 // Reads what the file holds from the current position: fewer bytes than
 // asked for at its end, and zero bytes with success past it.
-BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
-                     LPOVERLAPPED lpOverlapped) {
+BOOL WINAPI SimReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+                        LPOVERLAPPED lpOverlapped) {
   SimNoteVolumeAccess();
   if (lpOverlapped != nullptr) std::abort();
   if (Fails("ReadFile")) return FALSE;
@@ -236,7 +237,7 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
   return TRUE;
 }
 
-BOOL WINAPI CloseHandle(HANDLE hObject) {
+BOOL WINAPI SimCloseHandle(HANDLE hObject) {
   if (Fails("CloseHandle")) return FALSE;
   FileHandle* file = FileOf(hObject);
   if (file == nullptr) {
@@ -253,7 +254,7 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
 // Only movable blocks are modelled; one of zero bytes is made discarded,
 // as documented, so that locking it fails. A block beyond the machine's
 // largest allocation is refused without being attempted.
-HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes) {
+HGLOBAL WINAPI SimGlobalAlloc(UINT uFlags, SIZE_T dwBytes) {
   if ((uFlags & GMEM_MOVEABLE) == 0) std::abort();
   if (Fails("GlobalAlloc")) return nullptr;
   BYTE* memory = nullptr;
@@ -272,7 +273,7 @@ HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes) {
   return block;
 }
 
-LPVOID WINAPI GlobalLock(HGLOBAL hMem) {
+LPVOID WINAPI SimGlobalLock(HGLOBAL hMem) {
   if (Fails("GlobalLock")) return nullptr;
   GlobalBlock* block = BlockOf(hMem);
   if (block == nullptr || block->memory == nullptr) {
@@ -284,7 +285,7 @@ LPVOID WINAPI GlobalLock(HGLOBAL hMem) {
 }
 
 // Nonzero while locks remain; zero with ERROR_SUCCESS when the last goes.
-BOOL WINAPI GlobalUnlock(HGLOBAL hMem) {
+BOOL WINAPI SimGlobalUnlock(HGLOBAL hMem) {
   if (Fails("GlobalUnlock")) return FALSE;
   GlobalBlock* block = BlockOf(hMem);
   if (block == nullptr || block->locks == 0) {
@@ -299,7 +300,7 @@ BOOL WINAPI GlobalUnlock(HGLOBAL hMem) {
 
 // Null on success, the handle on failure. Windows frees a locked block as
 // well; its lock then stays counted, so that a missing unlock shows.
-HGLOBAL WINAPI GlobalFree(HGLOBAL hMem) {
+HGLOBAL WINAPI SimGlobalFree(HGLOBAL hMem) {
   if (Fails("GlobalFree")) return hMem;
   if (hMem == nullptr) return nullptr;
   GlobalBlock* block = BlockOf(hMem);
@@ -317,8 +318,8 @@ HGLOBAL WINAPI GlobalFree(HGLOBAL hMem) {
 // The machine's ANSI code page is Windows-1252, a single-byte table in
 // which every byte has a character, so MB_ERR_INVALID_CHARS never fails and
 // precomposition changes nothing.
-int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
-                               LPWSTR lpWideCharStr, int cchWideChar) {
+int WINAPI SimMultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                                  LPWSTR lpWideCharStr, int cchWideChar) {
   if (Fails("MultiByteToWideChar")) return 0;
   if (CodePage != CP_ACP && CodePage != 1252) {
     SetLastError(ERROR_INVALID_PARAMETER);

@@ -8,6 +8,7 @@
 
 #include "platform/sim/setupapi.h"
 #include "platform/sim/sim.h"
+#include "platform/sim/trace.h"
 
 struct SimModule {
   int references;
@@ -51,7 +52,7 @@ HMODULE LoadSetupApi(const char* call, LPCWSTR name, HANDLE file, DWORD flags) {
 
 }  // namespace
 
-UINT WINAPI GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize) {
+UINT WINAPI SimGetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize) {
   DWORD error = 0;
   if (SimCallFails("GetSystemDirectoryW", &error)) {
     SetLastError(error);
@@ -67,15 +68,15 @@ UINT WINAPI GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize) {
 }
 
 // LoadLibraryExW without flags, as Windows defines it: never the safe form.
-HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName) {
+HMODULE WINAPI SimLoadLibraryW(LPCWSTR lpLibFileName) {
   return LoadSetupApi("LoadLibraryW", lpLibFileName, nullptr, 0);
 }
 
-HMODULE WINAPI LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
+HMODULE WINAPI SimLoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
   return LoadSetupApi("LoadLibraryExW", lpLibFileName, hFile, dwFlags);
 }
 
-FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
+FARPROC WINAPI SimGetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
   DWORD error = 0;
   if (SimCallFails("GetProcAddress", &error)) {
     SetLastError(error);
@@ -101,7 +102,7 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
   return nullptr;
 }
 
-BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
+BOOL WINAPI SimFreeLibrary(HMODULE hLibModule) {
   if (hLibModule != &setupApiModule || setupApiModule.references == 0) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
@@ -120,7 +121,7 @@ HANDLE WINAPI GetProcessHeap() { return &processHeap; }
 
 // Without HEAP_GENERATE_EXCEPTIONS a failed allocation only returns null:
 // Windows documents that it does not set the last-error code.
-LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD, SIZE_T dwBytes) {
+LPVOID WINAPI SimHeapAlloc(HANDLE hHeap, DWORD, SIZE_T dwBytes) {
   DWORD error = 0;
   if (SimCallFails("HeapAlloc", &error) || hHeap != &processHeap) return nullptr;
   if (dwBytes > Sim().machine.largestAllocation) return nullptr;
@@ -132,7 +133,7 @@ LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD, SIZE_T dwBytes) {
   return block;
 }
 
-BOOL WINAPI HeapFree(HANDLE hHeap, DWORD, LPVOID lpMem) {
+BOOL WINAPI SimHeapFree(HANDLE hHeap, DWORD, LPVOID lpMem) {
   if (hHeap != &processHeap) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
@@ -146,7 +147,7 @@ BOOL WINAPI HeapFree(HANDLE hHeap, DWORD, LPVOID lpMem) {
 // Takes OSVERSIONINFOW or OSVERSIONINFOEXW, told apart by the size the
 // caller set; any other size fails without a last-error code, as on Wine
 // (Windows documents only the failure).
-BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW lpVersionInformation) {
+BOOL WINAPI SimGetVersionExW(LPOSVERSIONINFOW lpVersionInformation) {
   DWORD error = 0;
   if (SimCallFails("GetVersionExW", &error)) {
     SetLastError(error);
@@ -172,7 +173,7 @@ BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW lpVersionInformation) {
   return TRUE;
 }
 
-UINT WINAPI SetErrorMode(UINT uMode) {
+UINT WINAPI SimSetErrorMode(UINT uMode) {
   const UINT previous = Sim().errorMode;
   Sim().errorMode = uMode;
   ++Sim().counters.calls["SetErrorMode"];
@@ -188,6 +189,7 @@ int wprintf(const WCHAR* format, ...) {
   va_start(arguments, format);
   const WCHAR* text = va_arg(arguments, const WCHAR*);
   va_end(arguments);
+  SimTraceWprintf(format, text);
   std::string bytes;
   for (; *text != 0; ++text) bytes += (*text < 128) ? static_cast<char>(*text) : '?';
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);

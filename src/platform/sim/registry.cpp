@@ -5,6 +5,7 @@
 #include <set>
 
 #include "platform/sim/sim.h"
+#include "platform/sim/trace.h"
 
 struct SimOpenKey {
   std::u16string path;
@@ -78,7 +79,7 @@ void SimResetRegistry() {
   openKeys.clear();
 }
 
-LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult) {
+LSTATUS WINAPI SimRegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult) {
   DWORD error = 0;
   if (SimCallFails("RegOpenKeyExW", &error)) return static_cast<LSTATUS>(error);
   if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
@@ -90,8 +91,8 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM, PHKEY p
   return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType,
-                                LPBYTE lpData, LPDWORD lpcbData) {
+LSTATUS WINAPI SimRegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType,
+                                   LPBYTE lpData, LPDWORD lpcbData) {
   DWORD error = 0;
   if (SimCallFails("RegQueryValueExW", &error)) return static_cast<LSTATUS>(error);
   const std::vector<SimValue>* values = ValuesOf(hKey);
@@ -106,8 +107,8 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD
   return ERROR_FILE_NOT_FOUND;
 }
 
-LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName,
-                             LPDWORD, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+LSTATUS WINAPI SimRegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName,
+                                LPDWORD, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
   DWORD error = 0;
   if (SimCallFails("RegEnumValueW", &error)) return static_cast<LSTATUS>(error);
   const std::vector<SimValue>* values = ValuesOf(hKey);
@@ -127,7 +128,7 @@ LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWO
   return CopyData(value, lpType, lpData, lpcbData);
 }
 
-LSTATUS WINAPI RegCloseKey(HKEY hKey) {
+LSTATUS WINAPI SimRegCloseKey(HKEY hKey) {
   DWORD error = 0;
   if (SimCallFails("RegCloseKey", &error)) return static_cast<LSTATUS>(error);
   if (hKey == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;
