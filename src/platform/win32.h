@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #define WSTR(literal) u##literal
 #define WINAPI
@@ -79,6 +80,18 @@ struct OSVERSIONINFOW {
   WCHAR szCSDVersion[128];
 };
 typedef OSVERSIONINFOW* LPOSVERSIONINFOW;
+
+struct SYSTEMTIME {
+  WORD wYear;
+  WORD wMonth;
+  WORD wDayOfWeek;
+  WORD wDay;
+  WORD wHour;
+  WORD wMinute;
+  WORD wSecond;
+  WORD wMilliseconds;
+};
+typedef SYSTEMTIME* LPSYSTEMTIME;
 
 struct SECURITY_ATTRIBUTES;
 typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
@@ -189,12 +202,23 @@ BOOL WINAPI GlobalUnlock(HGLOBAL hMem);
 HGLOBAL WINAPI GlobalFree(HGLOBAL hMem);
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                                LPWSTR lpWideCharStr, int cchWideChar);
+UINT WINAPI GetACP();
+
+// Clock.
+void WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime);
 
 // The runtime's wide formatted output; only "%s" with one wide string is
 // supported, which is all the command prints.
 int wprintf(const WCHAR* format, ...);
 
+// The runtime's file opening by a wide path, onto the host's files.
+std::FILE* _wfopen(const WCHAR* filename, const WCHAR* mode);
+
 // The command's entry point, called by the simulated runtime's start-up.
 int wmain(int argc, WCHAR** argv, WCHAR** envp);
 
 #endif  // _WIN32
+
+#ifdef DEVDRIVES_RECORDING
+#include "capture/recorded_calls.h"
+#endif

@@ -2,6 +2,7 @@
 // memory and the ANSI code page (Windows-1252), as Windows documents them.
 // The simulated volumes are read-only: parameters the command never passes
 // (writing, creating, overlapped reads) are not modelled and end the process.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -21,6 +22,7 @@ struct GlobalBlock {
 };
 
 std::set<FileHandle*> openFiles;
+bool codePageNoted = false;  // said once per machine
 std::set<GlobalBlock*> globalBlocks;
 
 // A 32-bit process cannot hold a block beyond its 2 GiB of address space.
@@ -151,6 +153,7 @@ void SimResetFiles() {
     delete block;
   }
   globalBlocks.clear();
+  codePageNoted = false;
 }
 
 DWORD WINAPI GetLogicalDrives() {
@@ -326,6 +329,11 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteS
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
+  if (CodePage == CP_ACP && Sim().machine.codePage != 1252 && !codePageNoted) {
+    std::fprintf(stderr, "sim: code page %u is not modelled; text is converted as 1252\n",
+                 static_cast<unsigned>(Sim().machine.codePage));
+    codePageNoted = true;
+  }
   if ((dwFlags & ~(MB_PRECOMPOSED | MB_ERR_INVALID_CHARS)) != 0) {
     SetLastError(ERROR_INVALID_FLAGS);
     return 0;
@@ -347,3 +355,5 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteS
   }
   return static_cast<int>(length);
 }
+
+UINT WINAPI GetACP() { return Sim().machine.codePage; }
