@@ -46,12 +46,15 @@ bool Capturable(const SimulatedMachine& machine) {
          machine.callLimit == 0;
 }
 
-// Serials and volume GUIDs of a machine, upper-cased.
+// Serials and volume GUIDs of a machine, upper-cased. A serial of two or
+// three characters occurs by chance anywhere (in a GUID's digits, in a
+// hardware ID) and says nothing there.
 std::vector<std::string> IdentifyingTexts(const SimulatedMachine& machine) {
   std::vector<std::string> texts;
   for (const SimDevice& device : machine.devices) {
     const std::string id = SimToUtf8(device.instanceId);
-    if (Upper(id).rfind("USB\\", 0) == 0) texts.push_back(Upper(id.substr(id.rfind('\\') + 1)));
+    const std::string serial = id.substr(id.rfind('\\') + 1);
+    if (Upper(id).rfind("USB\\", 0) == 0 && serial.size() >= 4) texts.push_back(Upper(serial));
   }
   for (const SimVolume& volume : machine.volumes) texts.push_back(Upper(SimToUtf8(volume.guid)));
   return texts;
@@ -333,13 +336,45 @@ TEST(CaptureAnonymizer, ReplacesEachSerialAndGuidConsistentlyInAnyCase) {
   // The GUID: the same stand-in in the value name and on the volume.
   const std::u16string name(machine.mountTable[0].name.begin(), machine.mountTable[0].name.end());
   const std::u16string guid(machine.volumes[0].guid.begin(), machine.volumes[0].guid.end());
-  EXPECT_EQ(name, u"\\??\\Volume" + guid);
-  EXPECT_NE(guid, u"{EEEEEEEE-0000-0000-0000-00000000000A}");
+  std::u16string lowerGuid = guid;
+  for (char16_t& c : lowerGuid) c = static_cast<char16_t>(std::tolower(c));
+  EXPECT_EQ(name, u"\\??\\Volume" + lowerGuid);
   EXPECT_EQ(guid.size(), 38u);
+  for (std::size_t i : {0u, 9u, 14u, 19u, 24u, 37u}) EXPECT_EQ(guid[i], u"{EEEEEEEE-0000-0000-0000-00000000000A}"[i]);
+  EXPECT_NE(guid, u"{EEEEEEEE-0000-0000-0000-00000000000A}");
   // The descriptor: only the length of its value is kept.
   EXPECT_FALSE(machine.volumes[0].paths[0].contentKept);
   EXPECT_TRUE(machine.volumes[0].paths[0].content.empty());
   EXPECT_EQ(machine.volumes[0].paths[0].valueChars, 3u);
+}
+
+// Where the system sorts keys and values by name (as Wine does), a replay
+// of the anonymized capture must list them in the same order.
+TEST(CaptureAnonymizer, StandInsSortAsTheirOriginals) {
+  const std::vector<std::u16string> serials = {u"0001", u"0002", u"000A", u"0A1", u"AB12", u"AB12X", u"AB_3",
+                                               u"ab9Z", u"Z", u"5&1A2B3C&0&1", u"5&1A2B3C&0&2", u"5&1A2B3D&0"};
+  CapturedMachine machine;
+  for (const std::u16string& serial : serials) {
+    CapturedDevice device;
+    device.instanceId = Wide(u"USB\\VID_1234&PID_5678\\" + serial);
+    machine.devices.push_back(device);
+  }
+  Anonymize(machine);
+  auto folded = [](const CapturedText& id) {
+    std::u16string text(id.begin(), id.end());
+    for (char16_t& c : text) c = static_cast<char16_t>(std::tolower(c));
+    return text;
+  };
+  for (std::size_t i = 0; i < serials.size(); ++i) {
+    for (std::size_t j = 0; j < serials.size(); ++j) {
+      std::u16string a = serials[i], b = serials[j];
+      for (char16_t& c : a) c = static_cast<char16_t>(std::tolower(c));
+      for (char16_t& c : b) c = static_cast<char16_t>(std::tolower(c));
+      EXPECT_EQ(a < b, folded(machine.devices[i].instanceId) < folded(machine.devices[j].instanceId))
+          << SimToUtf8(serials[i]) << " and " << SimToUtf8(serials[j]);
+    }
+    EXPECT_NE(machine.devices[i].instanceId, Wide(u"USB\\VID_1234&PID_5678\\" + serials[i]));
+  }
 }
 
 std::string CapturePath() { return DEVDRIVES_CAPTURE; }

@@ -1,6 +1,8 @@
 #include "capture/anonymizer.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -34,20 +36,96 @@ void Add(std::vector<Replacement>& replacements, CapturedText text) {
   if (!Known(replacements, text)) replacements.push_back(Replacement{text, {}});
 }
 
-// The same shape as the original: a digit for each digit, a letter for each
-// letter, every other character kept, so lengths and separators stay.
-CapturedText StandIn(const CapturedText& original, std::uint32_t& seed, bool digitsOnly) {
-  CapturedText standIn = original;
-  for (WCHAR& c : standIn) {
-    if (!IsLetter(c) && !IsDigit(c)) continue;
-    seed = seed * 1103515245u + 12345u;
-    const std::uint32_t pick = seed >> 16;
-    c = IsDigit(c) || digitsOnly ? static_cast<WCHAR>('0' + pick % 10) : static_cast<WCHAR>('A' + pick % 26);
-  }
-  return standIn;
+const char kDigits[] = "0123456789";
+const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+const char kHexDigits[] = "0123456789ABCDEF";
+
+// The symbols a character is replaced among; null for one that is kept.
+const char* SymbolsOf(WCHAR c, bool hex) {
+  if (hex) return IsDigit(c) || (c >= 'A' && c <= 'F') ? kHexDigits : nullptr;
+  return IsDigit(c) ? kDigits : IsLetter(c) ? kLetters : nullptr;
 }
 
-// Serials first, longest first, so that no shorter one cuts into a longer.
+std::uint32_t Next(std::uint32_t& seed) {
+  seed = seed * 1103515245u + 12345u;
+  return seed >> 16;
+}
+
+// count distinct symbols, ascending, drawn at random.
+std::vector<WCHAR> Draw(const char* symbols, std::size_t count, std::uint32_t& seed) {
+  std::vector<WCHAR> drawn;
+  const std::size_t total = std::strlen(symbols);
+  for (std::size_t i = 0; i < total && drawn.size() < count; ++i) {
+    if (Next(seed) % (total - i) < count - drawn.size()) drawn.push_back(static_cast<WCHAR>(symbols[i]));
+  }
+  return drawn;
+}
+
+// Registries list keys sorted by name with letters folded to lower case.
+WCHAR SortKey(WCHAR c) { return c >= 'A' && c <= 'Z' ? static_cast<WCHAR>(c + 32) : c; }
+
+bool SortsBefore(const Replacement* left, const Replacement* right) {
+  const CapturedText& a = left->original;
+  const CapturedText& b = right->original;
+  for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
+    if (a[i] != b[i]) return SortKey(a[i]) < SortKey(b[i]);
+  }
+  return a.size() < b.size();
+}
+
+// Gives the sorted items [begin, end), which share their first depth
+// characters, their stand-in characters from depth on: the distinct
+// characters at depth map to symbols of the same kind drawn at random, in
+// the same order, so stand-ins sort as their originals do.
+void AssignFrom(const std::vector<Replacement*>& items, std::size_t begin, std::size_t end, std::size_t depth,
+                bool hex, std::uint32_t& seed) {
+  while (begin < end && items[begin]->original.size() == depth) ++begin;  // ended here
+  if (begin == end) return;
+  std::vector<WCHAR> distinct;
+  for (std::size_t i = begin; i < end; ++i) {
+    const WCHAR c = items[i]->original[depth];
+    if (distinct.empty() || distinct.back() != c) distinct.push_back(c);
+  }
+  std::vector<WCHAR> mapped = distinct;
+  for (const char* symbols : {kDigits, kLetters, kHexDigits}) {
+    std::vector<std::size_t> ofKind;
+    for (std::size_t i = 0; i < distinct.size(); ++i) {
+      if (SymbolsOf(distinct[i], hex) == symbols) ofKind.push_back(i);
+    }
+    const std::vector<WCHAR> drawn = Draw(symbols, ofKind.size(), seed);
+    for (std::size_t i = 0; i < ofKind.size(); ++i) mapped[ofKind[i]] = drawn[i];
+  }
+  std::size_t run = begin;
+  for (std::size_t at = 0; at < distinct.size(); ++at) {
+    std::size_t stop = run;
+    for (; stop < end && items[stop]->original[depth] == distinct[at]; ++stop) {
+      items[stop]->standIn[depth] = mapped[at];
+    }
+    AssignFrom(items, run, stop, depth + 1, hex, seed);
+    run = stop;
+  }
+}
+
+// A stand-in has its original's shape (a digit for a digit, a letter for a
+// letter, a hex digit within a GUID, every other character kept), and
+// stand-ins sort as their originals do, so that a replay lists devices and
+// values in the same order where the system sorts them.
+void AssignStandIns(std::vector<Replacement>& replacements, std::size_t begin, std::size_t end, bool hex) {
+  std::vector<Replacement*> items;
+  for (std::size_t i = begin; i < end; ++i) items.push_back(&replacements[i]);
+  std::sort(items.begin(), items.end(), SortsBefore);
+  std::uint32_t seed = 20261208u;
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    for (Replacement* item : items) item->standIn = item->original;
+    AssignFrom(items, 0, items.size(), 0, hex, seed);
+    bool clash = false;
+    for (const Replacement* item : items) clash = clash || Known(replacements, item->standIn);
+    if (!clash) return;
+  }
+}
+
+// Serials first, then volume GUIDs; longest first, so that no shorter one
+// cuts into a longer.
 std::vector<Replacement> Replacements(const CapturedMachine& machine) {
   std::vector<Replacement> replacements;
   for (const CapturedDevice& device : machine.devices) {
@@ -57,25 +135,17 @@ std::vector<Replacement> Replacements(const CapturedMachine& machine) {
     Add(replacements, CapturedText(device.instanceId.begin() + static_cast<std::ptrdiff_t>(last),
                                    device.instanceId.end()));
   }
+  const std::size_t serials = replacements.size();
   for (const CapturedValue& value : machine.mountTable) {
     if (!StartsWithNoCase(value.name, "\\??\\Volume{")) continue;
     Add(replacements, CapturedText(value.name.begin() + 10, value.name.end()));
   }
   for (const CapturedVolume& volume : machine.volumes) Add(replacements, volume.guid);
-  for (std::size_t i = 1; i < replacements.size(); ++i) {  // stable: longest first
-    for (std::size_t j = i; j > 0 && replacements[j].original.size() > replacements[j - 1].original.size(); --j) {
-      std::swap(replacements[j], replacements[j - 1]);
-    }
-  }
-  std::uint32_t seed = 20261208u;
-  for (Replacement& replacement : replacements) {
-    const bool guid = replacement.original.front() == '{';
-    // A text without letters or digits has no stand-in but itself.
-    for (int attempt = 0; attempt < 8; ++attempt) {
-      replacement.standIn = StandIn(replacement.original, seed, guid);
-      if (!Known(replacements, replacement.standIn)) break;
-    }
-  }
+  AssignStandIns(replacements, 0, serials, false);
+  AssignStandIns(replacements, serials, replacements.size(), true);
+  std::stable_sort(replacements.begin(), replacements.end(), [](const Replacement& a, const Replacement& b) {
+    return a.original.size() > b.original.size();
+  });
   return replacements;
 }
 
@@ -100,8 +170,16 @@ void Scrub(CapturedText& text, const std::vector<Replacement>& replacements, std
       ++at;
       continue;
     }
+    // A letter where the occurrence had none (a hex digit in a GUID)
+    // takes the case of the occurrence's other letters.
+    bool anyLower = false;
+    bool anyUpper = false;
+    for (std::size_t i = 0; i < found->standIn.size(); ++i) {
+      anyLower = anyLower || (text[at + i] >= 'a' && text[at + i] <= 'z');
+      anyUpper = anyUpper || (text[at + i] >= 'A' && text[at + i] <= 'Z');
+    }
     for (std::size_t i = 0; i < found->standIn.size(); ++i, ++at) {
-      const bool lower = text[at] >= 'a' && text[at] <= 'z';
+      const bool lower = IsLetter(text[at]) ? text[at] >= 'a' : anyLower && !anyUpper;
       const WCHAR c = found->standIn[i];
       text[at] = lower && IsLetter(c) ? static_cast<WCHAR>(c + 32) : c;
     }

@@ -94,6 +94,8 @@ def registry_value(value):
 
 
 def property_bytes(value, multi):
+    if isinstance(value, dict) and "error" in value:
+        raise MachineError("a property read that fails has no bytes")
     if isinstance(value, dict):
         return hex_bytes(value["hex"])
     if multi:
@@ -109,6 +111,21 @@ def file_bytes(entry):
     return entry.get("text", "").encode("latin-1")
 
 
+def named_values(values):
+    """[(name, value)] of a key's values, given as an object or as a list
+    whose items carry "name" (or "nameHex", UTF-16LE bytes)."""
+    if isinstance(values, dict):
+        return list(values.items())
+    named = []
+    for item in values:
+        item = dict(item)
+        name = item.pop("name", None)
+        if name is None:
+            name = hex_bytes(item.pop("nameHex")).decode("utf-16-le", "surrogatepass")
+        named.append((name, item))
+    return named
+
+
 def registry_keys(machine):
     """Every key under HKLM the machine holds: [(path, [(name, type, data)])],
     devices first, keys that differ only in case merged as Wine merges them."""
@@ -121,7 +138,7 @@ def registry_keys(machine):
             keys[folded] = (path, {})
             order.append(folded)
         held = keys[folded][1]
-        for name, value in values.items():
+        for name, value in named_values(values):
             held[name.lower()] = (name,) + registry_value(value)
 
     for device in machine.get("devices", []):
@@ -211,9 +228,17 @@ def cannot_express(machine):
     for version in machine.get("wine", {}).get("versions", []):
         if version not in WINE_VERSIONS:
             reasons.append(f"unknown Wine version {version!r}")
+    if machine.get("codePage", 1252) != 1252:
+        reasons.append(f"code page {machine['codePage']}, where the runner's prefix uses 1252")
     seen = set()
     for device in machine.get("devices", []):
+        if not isinstance(device["instanceId"], str):
+            reasons.append("an instance ID that is not text")
+            continue
         instance = device["instanceId"]
+        for prop in ("hardwareIds", "service"):
+            if isinstance(device.get(prop), dict) and "error" in device[prop]:
+                reasons.append(f"device {instance}: reading its {prop} fails, which Wine cannot be made to do")
         if not device.get("enumKey", True):
             reasons.append(f"device {instance} has no registry key")
         if len(instance.split("\\")) != 3 or "" in instance.split("\\"):
@@ -265,14 +290,16 @@ def exe_name(version):
     return "devdrives.exe" if version == "default" else f"devdrives-{version}.exe"
 
 
-def machine_registry(machine, run_versions):
-    """The machine's keys except the mount table, and the version settings."""
+def machine_registry(machine, run_versions, prefixes=("",)):
+    """The machine's keys except the mount table, and the version settings
+    of each exe name (a prefix before exe_name)."""
     sections = [("HKEY_LOCAL_MACHINE\\" + path, values)
                 for path, values in registry_keys(machine) if path.lower() != MOUNTED_DEVICES.lower()]
     for version in run_versions:
-        if version != "default":
-            sections.append((f"HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\{exe_name(version)}",
-                             [("Version", 1, utf16(version, True))]))
+        for prefix in prefixes:
+            if version != "default":
+                sections.append((f"HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\{prefix}{exe_name(version)}",
+                                 [("Version", 1, utf16(version, True))]))
     return sections
 
 
@@ -354,7 +381,10 @@ def copy_template(template, prefix):
 class Session:
     """A prefix for one machine and the wineserver running in it."""
 
-    def __init__(self, template, machine, run_versions, exe):
+    def __init__(self, template, machine, run_versions, exe, extra_exes=None):
+        """extra_exes: {name prefix: exe}, each copied as prefix + exe_name(version)
+        with the same version settings."""
+        extra_exes = extra_exes or {}
         self.workdir = tempfile.mkdtemp(prefix="devdrives-wine-")
         self.prefix = os.path.join(self.workdir, "prefix")
         self.env = wine_environment(self.prefix)
@@ -366,8 +396,10 @@ class Session:
             temp = os.path.join(self.prefix, "drive_c", "windows", "temp")
             for version in run_versions:
                 shutil.copyfile(exe, os.path.join(temp, exe_name(version)))
+                for prefix, extra in extra_exes.items():
+                    shutil.copyfile(extra, os.path.join(temp, prefix + exe_name(version)))
             with open(os.path.join(temp, "machine.reg"), "wb") as f:
-                f.write(reg_file(machine_registry(machine, run_versions)))
+                f.write(reg_file(machine_registry(machine, run_versions, ("",) + tuple(extra_exes))))
             self._start()
         except BaseException:
             self.close()
@@ -457,9 +489,9 @@ class Session:
             raise RuntimeError(f"wine reg {' '.join(args)} failed: {result.stdout.decode(errors='replace')}"
                                f"{result.stderr.decode(errors='replace')}")
 
-    def run_exe(self, version):
+    def run_exe(self, version, args=(), prefix=""):
         """(stdout bytes, exit code, stderr bytes) of one run."""
-        result = self.wine(f"C:\\windows\\temp\\{exe_name(version)}")
+        result = self.wine(f"C:\\windows\\temp\\{prefix}{exe_name(version)}", *args)
         return result.stdout, result.returncode, result.stderr
 
     def close(self):
@@ -473,7 +505,7 @@ class Session:
 # ---------------------------------------------------------------------------
 # Command line
 
-def run_file(path, exe, template, show):
+def run_file(path, exe, template, show, args=(), save_stdout=None):
     """Runs one machine file; returns (status, detail lines)."""
     name = os.path.basename(path)
     machine = load(path)
@@ -495,7 +527,10 @@ def run_file(path, exe, template, show):
     session = Session(template, machine, run_versions, exe)
     try:
         for version in run_versions:
-            stdout, code, stderr = session.run_exe(version)
+            stdout, code, stderr = session.run_exe(version, args)
+            if save_stdout:
+                with open(save_stdout, "wb") as f:
+                    f.write(stdout)
             if show:
                 sys.stdout.buffer.write(stdout)
                 sys.stdout.write(f"\nexit code: {code}\n")
@@ -522,6 +557,10 @@ def main(argv=None):
     parser.add_argument("--exe", default=DEFAULT_EXE, help="the exe (default: %(default)s)")
     parser.add_argument("--show", action="store_true",
                         help="print the exe's output and exit code instead of comparing them")
+    parser.add_argument("--arg", action="append", default=[], dest="exe_args",
+                        help="an argument for the exe (repeatable)")
+    parser.add_argument("--save-stdout", metavar="FILE",
+                        help="write the exe's raw stdout of the (last) run to FILE")
     parser.add_argument("machines", nargs="+", metavar="MACHINE.json")
     args = parser.parse_args(argv)
     if not os.path.isfile(args.exe):
@@ -538,7 +577,7 @@ def main(argv=None):
     for path in args.machines:
         began = time.monotonic()
         try:
-            status, details = run_file(path, args.exe, template, args.show)
+            status, details = run_file(path, args.exe, template, args.show, args.exe_args, args.save_stdout)
         except (MachineError, KeyError, TypeError, ValueError, RuntimeError, subprocess.SubprocessError) as error:
             status, details = "FAIL", [f"{type(error).__name__}: {error}"]
         counts[status] += 1
