@@ -143,9 +143,11 @@ std::vector<Replacement> Replacements(const CapturedMachine& machine) {
   for (const CapturedVolume& volume : machine.volumes) Add(replacements, volume.guid);
   AssignStandIns(replacements, 0, serials, false);
   AssignStandIns(replacements, serials, replacements.size(), true);
-  std::stable_sort(replacements.begin(), replacements.end(), [](const Replacement& a, const Replacement& b) {
-    return a.original.size() > b.original.size();
-  });
+  for (std::size_t i = 1; i < replacements.size(); ++i) {  // stable, and without a temporary buffer
+    for (std::size_t j = i; j > 0 && replacements[j].original.size() > replacements[j - 1].original.size(); --j) {
+      std::swap(replacements[j], replacements[j - 1]);
+    }
+  }
   return replacements;
 }
 
