@@ -248,8 +248,9 @@ void WriteDevice(JsonOut& json, const CapturedDevice& device) {
   WriteTextOrHex(json, device.instanceId);
   WriteProperty(json, "hardwareIds", device.hardwareIds, true);
   WriteProperty(json, "service", device.service, false);
-  if (device.keyOpened && !device.keyFound) json.Raw(", \"enumKey\": false");
-  if (device.prefixFound) {
+  const bool keyMissing = device.keyOpened && !device.keyFound;
+  if (keyMissing) json.Raw(", \"enumKey\": false");
+  if (device.prefixFound && !keyMissing) {
     json.Raw(", \"values\": {\"ParentIdPrefix\": ");
     WriteValue(json, device.prefixType, device.prefix);
     json.Char('}');
@@ -349,7 +350,7 @@ void WriteEntry(JsonOut& json, const CapturedPath& path) {
 void WriteVolume(JsonOut& json, const CapturedVolume& volume) {
   json.Raw("    {");
   json.Key("guid");
-  json.Text(volume.guid.data(), volume.guid.size());
+  WriteTextOrHex(json, volume.guid);
   if (const char* medium = MediumOf(volume)) {
     json.Raw(", \"medium\": \"");
     json.Raw(medium);

@@ -283,7 +283,7 @@ void ParseVolumes(const Json& list, const Field& field, SimulatedMachine& machin
     OnlyKeys(item, at, {"guid", "medium", "files"});
     Expect(item.contains("guid"), at["guid"], "is required");
     SimVolume volume;
-    volume.guid = SimFromUtf8(String(item["guid"], at["guid"]));
+    volume.guid = Utf16Text(item["guid"], at["guid"]);
     Expect(volume.guid.size() > 2 && volume.guid.front() == u'{' && volume.guid.back() == u'}', at["guid"],
            "must be a GUID in braces");
     if (item.contains("medium")) {
