@@ -139,6 +139,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const MachineFileError& error) {
     Finding(std::string("the reader refuses the writer's file: ") + error.what() + "\n" + written);
   }
-  Require(DumpMachine(read) == DumpMachine(ExpectedReplay(machine)), "read back differently:\n" + written);
+  const std::string got = DumpMachine(read);
+  const std::string wanted = DumpMachine(ExpectedReplay(machine));
+  Require(got == wanted, "read back differently:\n" + written + "\nread:\n" + got + "\nwanted:\n" + wanted);
   return 0;
 }

@@ -68,7 +68,10 @@ std::string Escaped(const std::u16string& text) {
 SimulatedMachine ExpectedReplay(const CapturedMachine& captured) {
   SimulatedMachine machine;
   machine.setupApiPresent = captured.setupApiLoaded;
-  for (const char* name : captured.missingEntryPoints) machine.missingEntryPoints.push_back(name);
+  // Entry points go missing only from a library that loaded.
+  if (captured.setupApiLoaded) {
+    for (const char* name : captured.missingEntryPoints) machine.missingEntryPoints.push_back(name);
+  }
   for (const CapturedDevice& device : captured.devices) {
     SimDevice sim;
     sim.instanceId = Text(device.instanceId);

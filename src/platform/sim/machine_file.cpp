@@ -284,7 +284,7 @@ void ParseVolumes(const Json& list, const Field& field, SimulatedMachine& machin
     Expect(item.contains("guid"), at["guid"], "is required");
     SimVolume volume;
     volume.guid = Utf16Text(item["guid"], at["guid"]);
-    Expect(volume.guid.size() > 2 && volume.guid.front() == u'{' && volume.guid.back() == u'}', at["guid"],
+    Expect(volume.guid.size() >= 2 && volume.guid.front() == u'{' && volume.guid.back() == u'}', at["guid"],
            "must be a GUID in braces");
     if (item.contains("medium")) {
       const std::string medium = String(item["medium"], at["medium"]);
