@@ -12,6 +12,7 @@ none of the source's serials and volume GUIDs.
 import argparse
 import json
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -74,11 +75,21 @@ def check_result(label, stdout, code, expect, problems):
         problems.append(f"{label}: got {stdout!r} exit {code}, expected {expect['stdout']!r} exit {expect['exit']}")
 
 
+def add_exe(session, exe, version):
+    """Puts exe in the session beside the command, under a name that runs as
+    the same Windows version."""
+    name = CAPTURE_PREFIX + winemachine.exe_name(version)
+    shutil.copyfile(exe, os.path.join(session.prefix, "drive_c", "windows", "temp", name))
+    if version != "default":
+        session.wine("reg", "add", f"HKCU\\Software\\Wine\\AppDefaults\\{name}", "/v", "Version", "/d", version, "/f")
+
+
 def capture_under_wine(template, machine, version, command, capture):
     """{"plain": bytes, "anonymized": bytes} of the capture exe under Wine,
     and the command's own (stdout, exit) in the same session."""
-    session = winemachine.Session(template, machine, [version], command, {CAPTURE_PREFIX: capture})
+    session = winemachine.Session(template, machine, [version], command)
     try:
+        add_exe(session, capture, version)
         runs = {}
         for label, args in (("plain", ()), ("anonymized", ("--anonymize",))):
             stdout, code, stderr = session.run_exe(version, args, CAPTURE_PREFIX)

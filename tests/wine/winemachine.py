@@ -290,16 +290,14 @@ def exe_name(version):
     return "devdrives.exe" if version == "default" else f"devdrives-{version}.exe"
 
 
-def machine_registry(machine, run_versions, prefixes=("",)):
-    """The machine's keys except the mount table, and the version settings
-    of each exe name (a prefix before exe_name)."""
+def machine_registry(machine, run_versions):
+    """The machine's keys except the mount table, and the version settings."""
     sections = [("HKEY_LOCAL_MACHINE\\" + path, values)
                 for path, values in registry_keys(machine) if path.lower() != MOUNTED_DEVICES.lower()]
     for version in run_versions:
-        for prefix in prefixes:
-            if version != "default":
-                sections.append((f"HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\{prefix}{exe_name(version)}",
-                                 [("Version", 1, utf16(version, True))]))
+        if version != "default":
+            sections.append((f"HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\{exe_name(version)}",
+                             [("Version", 1, utf16(version, True))]))
     return sections
 
 
@@ -381,10 +379,7 @@ def copy_template(template, prefix):
 class Session:
     """A prefix for one machine and the wineserver running in it."""
 
-    def __init__(self, template, machine, run_versions, exe, extra_exes=None):
-        """extra_exes: {name prefix: exe}, each copied as prefix + exe_name(version)
-        with the same version settings."""
-        extra_exes = extra_exes or {}
+    def __init__(self, template, machine, run_versions, exe):
         self.workdir = tempfile.mkdtemp(prefix="devdrives-wine-")
         self.prefix = os.path.join(self.workdir, "prefix")
         self.env = wine_environment(self.prefix)
@@ -396,10 +391,8 @@ class Session:
             temp = os.path.join(self.prefix, "drive_c", "windows", "temp")
             for version in run_versions:
                 shutil.copyfile(exe, os.path.join(temp, exe_name(version)))
-                for prefix, extra in extra_exes.items():
-                    shutil.copyfile(extra, os.path.join(temp, prefix + exe_name(version)))
             with open(os.path.join(temp, "machine.reg"), "wb") as f:
-                f.write(reg_file(machine_registry(machine, run_versions, ("",) + tuple(extra_exes))))
+                f.write(reg_file(machine_registry(machine, run_versions)))
             self._start()
         except BaseException:
             self.close()
