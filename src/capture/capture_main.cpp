@@ -7,6 +7,7 @@
 #include "capture/capture_run.h"
 #include "capture/machine_writer.h"
 #include "platform/text.h"
+#include "volumes/device_xml_reader.h"
 
 #ifndef DEVDRIVES_VERSION
 #define DEVDRIVES_VERSION "unknown"
@@ -53,12 +54,20 @@ CaptureStamp Stamp() {
 }
 
 // The whole file in one write; false when any of it did not reach the file.
-bool WriteAll(const std::vector<char>& text, const WCHAR* path) {
+bool Write(const std::vector<char>& text, const WCHAR* path) {
   FILE* file = path != nullptr ? _wfopen(path, WSTR("wb")) : stdout;
   if (file == nullptr) return false;
   bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
   written = fflush(file) == 0 && written;
   if (path != nullptr) written = fclose(file) == 0 && written;
+  return written;
+}
+
+// An output file on a drive without a medium fails without a dialog.
+bool WriteAll(const std::vector<char>& text, const WCHAR* path) {
+  const UINT previousMode = SetErrorMode(kVolumeErrorMode);
+  const bool written = Write(text, path);
+  SetErrorMode(previousMode);
   return written;
 }
 
