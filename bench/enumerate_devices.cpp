@@ -1,5 +1,5 @@
 // The Setup API work no scan can avoid, as a 32-bit exe of its own: load
-// the library as devdrives does, list the present devices and read each
+// the library from the system directory as devdrives does, list the present devices and read each
 // one's hardware IDs and instance ID once. Prints the number of devices.
 #include <stdio.h>
 #include <windows.h>
@@ -12,7 +12,11 @@ typedef BOOL(WINAPI* GetInstanceIdFn)(HDEVINFO, PSP_DEVINFO_DATA, PWSTR, DWORD, 
 typedef BOOL(WINAPI* DestroyFn)(HDEVINFO);
 
 int wmain() {
-  HMODULE library = LoadLibraryW(L"SetupApi.dll");
+  WCHAR path[MAX_PATH + 16];
+  UINT length = GetSystemDirectoryW(path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return 2;
+  lstrcatW(path, L"\\SetupApi.dll");
+  HMODULE library = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (library == nullptr) return 2;
   GetClassDevsFn getClassDevs = reinterpret_cast<GetClassDevsFn>(
       reinterpret_cast<void*>(GetProcAddress(library, "SetupDiGetClassDevsW")));

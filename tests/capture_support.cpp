@@ -95,8 +95,12 @@ SimulatedMachine ExpectedReplay(const CapturedMachine& captured) {
   if (captured.versionAsked) {
     machine.version = std::nullopt;
     if (captured.versionRead) {
-      machine.version = SimVersion{captured.version.major, captured.version.minor, captured.version.build,
-                                   captured.version.platformId};
+      SimVersion version;
+      version.major = captured.version.major;
+      version.minor = captured.version.minor;
+      version.build = captured.version.build;
+      version.platformId = captured.version.platformId;
+      machine.version = version;
     }
   }
   machine.codePage = captured.codePage;

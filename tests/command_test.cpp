@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
 #include "test_support.h"
 
@@ -26,7 +28,7 @@ TEST(Command, FreesTheSetupApiOnceAfterWmainReturns) {
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, "");
-  const int loaded = IndexOf(result.trace, "LoadLibraryW SetupApi.dll");
+  const int loaded = IndexOf(result.trace, "LoadLibraryExW SetupApi.dll");
   const int entered = IndexOf(result.trace, "wmain enter");
   const int returned = IndexOf(result.trace, "wmain return 1");
   const int freed = IndexOf(result.trace, "FreeLibrary SetupApi.dll");
@@ -43,8 +45,38 @@ TEST(Command, WithoutTheSetupApiFindsNothingAndFreesNothing) {
   const CommandResult result = RunCommand(machine.path);
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(result.out, "");
-  EXPECT_EQ(IndexOf(result.trace, "LoadLibraryW SetupApi.dll"), -1);
+  EXPECT_EQ(IndexOf(result.trace, "LoadLibraryExW SetupApi.dll"), -1);
   EXPECT_EQ(IndexOf(result.trace, "FreeLibrary SetupApi.dll"), -1);
+}
+
+// The README's example machine with one top-level field more.
+std::string ExampleMachineWith(const std::string& field, const std::string& json) {
+  std::ifstream in(EXAMPLE_MACHINE, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return text.insert(text.find('{') + 1, "\"" + field + "\": " + json + ",");
+}
+
+TEST(Command, LoadsTheSetupApiOnlyFromAReadableSystemDirectory) {
+  const std::string report = R"([{"iDrive":"H","sdDriveA":"I"},{"iDrive":"E"}])";
+  struct Case {
+    const char* field;
+    std::string json;
+    bool loaded;
+  };
+  const Case cases[] = {
+      {"systemDirectory", R"("C:\\WINNT\\system32")", true},
+      {"faults", R"([{"call": "GetSystemDirectoryW", "error": 5}])", false},
+      {"systemDirectory", "\"C:\\\\" + std::string(300, 'D') + "\"", false},
+  };
+  for (const Case& c : cases) {
+    TemporaryMachine machine(ExampleMachineWith(c.field, c.json));
+    const CommandResult result = RunCommand(machine.path);
+    EXPECT_EQ(result.out, c.loaded ? report : "") << c.json;
+    EXPECT_EQ(result.exitCode, c.loaded ? 0 : 1) << c.json;
+    EXPECT_EQ(result.err, "") << c.json;
+    EXPECT_EQ(IndexOf(result.trace, "LoadLibraryExW SetupApi.dll") >= 0, c.loaded) << c.json;
+    EXPECT_EQ(IndexOf(result.trace, "FreeLibrary SetupApi.dll") >= 0, c.loaded) << c.json;
+  }
 }
 
 TEST(Command, ArgumentsChangeNothing) {

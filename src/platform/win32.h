@@ -81,6 +81,22 @@ struct OSVERSIONINFOW {
 };
 typedef OSVERSIONINFOW* LPOSVERSIONINFOW;
 
+struct OSVERSIONINFOEXW {
+  DWORD dwOSVersionInfoSize;
+  DWORD dwMajorVersion;
+  DWORD dwMinorVersion;
+  DWORD dwBuildNumber;
+  DWORD dwPlatformId;
+  WCHAR szCSDVersion[128];
+  WORD wServicePackMajor;
+  WORD wServicePackMinor;
+  WORD wSuiteMask;
+  BYTE wProductType;
+  BYTE wReserved;
+};
+typedef OSVERSIONINFOEXW* LPOSVERSIONINFOEXW;
+static_assert(sizeof(OSVERSIONINFOW) == 276 && sizeof(OSVERSIONINFOEXW) == 284, "the sizes callers pass");
+
 struct SYSTEMTIME {
   WORD wYear;
   WORD wMonth;
@@ -141,9 +157,14 @@ typedef OVERLAPPED* LPOVERLAPPED;
 #define REG_MULTI_SZ 7u
 
 #define VER_PLATFORM_WIN32_NT 2u
+#define VER_NT_WORKSTATION 1u
+#define VER_SUITE_SINGLEUSERTS 0x0100u
 
 #define SEM_FAILCRITICALERRORS 0x0001u
 #define SEM_NOOPENFILEERRORBOX 0x8000u
+
+#define MAX_PATH 260
+#define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008u
 
 #define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
 #define INVALID_FILE_SIZE 0xFFFFFFFFu
@@ -161,8 +182,10 @@ typedef OVERLAPPED* LPOVERLAPPED;
 #define MB_PRECOMPOSED 0x00000001u
 #define MB_ERR_INVALID_CHARS 0x00000008u
 
-// Library loading and the thread's last-error code.
+// The system directory, library loading and the thread's last-error code.
+UINT WINAPI GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize);
 HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName);
+HMODULE WINAPI LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 DWORD WINAPI GetLastError();

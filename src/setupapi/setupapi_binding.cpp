@@ -1,5 +1,7 @@
 #include "setupapi/setupapi_binding.h"
 
+#include "platform/text.h"
+
 namespace {
 
 // Looks up one entry point; null when the library is not loaded or lacks it.
@@ -11,11 +13,28 @@ void Resolve(HMODULE module, const char* name, Function& field) {
   field = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
+// The system's own Setup API, never a copy planted beside the exe or in the
+// current directory: by its full path in the system directory, with its own
+// imports resolved from there too. Null when it cannot be loaded.
+HMODULE LoadSystemSetupApi() {
+  static const WCHAR kFileName[] = WSTR("SetupApi.dll");
+  const UINT kFileNameSize = sizeof kFileName / sizeof kFileName[0];  // terminator included
+  WCHAR path[MAX_PATH];
+  UINT length = GetSystemDirectoryW(path, MAX_PATH);
+  // 0 is a failure; a result the buffer cannot hold is the size it would need.
+  if (length == 0 || length >= MAX_PATH) return nullptr;
+  // Only a root directory ends with a backslash already.
+  if (path[length - 1] != WSTR('\\')) path[length++] = WSTR('\\');
+  if (length + kFileNameSize > MAX_PATH) return nullptr;
+  TextCopy(path + length, MAX_PATH - length, kFileName);
+  return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 }  // namespace
 
 const SetupApiBinding setupApi;
 
-SetupApiBinding::SetupApiBinding() : module(LoadLibraryW(WSTR("SetupApi.dll"))) {
+SetupApiBinding::SetupApiBinding() : module(LoadSystemSetupApi()) {
   Resolve(module, "SetupDiDeleteDevRegKey", deleteDevRegKey);
   Resolve(module, "SetupDiDestroyDeviceInfoList", destroyDeviceInfoList);
   Resolve(module, "SetupDiEnumDeviceInfo", enumDeviceInfo);

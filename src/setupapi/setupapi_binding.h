@@ -1,5 +1,6 @@
-// The process-wide binding to the Setup API, loaded by name at start-up so
-// that the command runs, finding nothing, where the library is missing.
+// The process-wide binding to the Setup API, loaded at start-up from the
+// system directory so that the command runs, finding nothing, where the
+// library is missing.
 #pragma once
 
 #include "platform/win32.h"
@@ -8,7 +9,7 @@ class SetupApiBinding {
  public:
   typedef CONFIGRET(WINAPI* CmRequestDeviceEjectW)(DEVINST, PPNP_VETO_TYPE, LPWSTR, ULONG, ULONG);
   typedef BOOL(WINAPI* EnumDeviceInfoFn)(HDEVINFO, DWORD, PSP_DEVINFO_DATA);
-  typedef HANDLE(WINAPI* DeleteDevRegKeyFn)(HDEVINFO, PSP_DEVINFO_DATA, DWORD, DWORD, DWORD);
+  typedef BOOL(WINAPI* DeleteDevRegKeyFn)(HDEVINFO, PSP_DEVINFO_DATA, DWORD, DWORD, DWORD);
   typedef BOOL(WINAPI* DestroyDeviceInfoListFn)(HDEVINFO);
   typedef HDEVINFO(WINAPI* GetClassDevsWFn)(const GUID*, LPCWSTR, HWND, DWORD);
   typedef BOOL(WINAPI* GetDeviceRegistryPropertyWFn)(HDEVINFO, PSP_DEVINFO_DATA, DWORD, PDWORD, PBYTE,

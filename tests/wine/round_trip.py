@@ -87,12 +87,12 @@ def add_exe(session, exe, version):
 def capture_under_wine(template, machine, version, command, capture):
     """{"plain": bytes, "anonymized": bytes} of the capture exe under Wine,
     and the command's own (stdout, exit) in the same session."""
-    session = winemachine.Session(template, machine, [version], command)
+    session = winemachine.Session(template, winemachine.ensure_regset(template), machine, [version], command)
     try:
         add_exe(session, capture, version)
         runs = {}
         for label, args in (("plain", ()), ("anonymized", ("--anonymize",))):
-            stdout, code, stderr = session.run_exe(version, args, CAPTURE_PREFIX)
+            stdout, code, stderr = session.run_exe(version, args=args, prefix=CAPTURE_PREFIX)
             if code != 0 or stderr:
                 raise RuntimeError(f"capture {label} exit {code}, stderr {stderr[:300]!r}")
             runs[label] = stdout

@@ -67,12 +67,6 @@ class Values(unittest.TestCase):
         for value, expected in cases:
             self.assertEqual(w.registry_value(value), expected, value)
 
-    def test_reg_file_keeps_names_and_bytes_exact(self):
-        text = w.reg_file([("HKEY_LOCAL_MACHINE\\K", [("\\??\\Vol\"x", 1, b"A\0"), ("", 3, b"")])])
-        self.assertTrue(text.startswith("\ufeff".encode("utf-16-le")))
-        lines = text.decode("utf-16-le").split("\r\n")
-        self.assertEqual(lines[2:5], ["[HKEY_LOCAL_MACHINE\\K]", '"\\\\??\\\\Vol\\"x"=hex(1):41,00', "@=hex(3):"])
-
     def test_device_keys_hold_class_properties_and_values(self):
         machine = {
             "devices": [
@@ -95,15 +89,74 @@ class Values(unittest.TestCase):
         self.assertNotIn("Service", other)
 
 
+def records(script):
+    """regset.c's records as tuples, hex names decoded."""
+    def text(field):
+        return bytes.fromhex(field).decode("utf-16-le")
+    result = []
+    for line in script.decode("ascii").split("\n")[:-1]:
+        kind, *fields = line.split(" ")
+        if kind in ("K", "D"):
+            result.append((kind, fields[0], text(fields[1])))
+        elif kind == "V":
+            result.append((kind, text(fields[0]), int(fields[1], 16), bytes.fromhex(fields[2])))
+        else:
+            result.append((kind, *fields))
+    return result
+
+
+class RegsetScript(unittest.TestCase):
+    def test_values_keep_their_bytes_names_and_order(self):
+        # The shapes a .reg import would alter: strings without their
+        # terminator, odd byte counts, a multi-string without its final
+        # empty string, empty data and the default value.
+        machine = {"registry": {"SOFTWARE\\K": {
+            "Z": {"type": "REG_SZ", "text": "ab", "terminated": False},
+            "\\??\\Vol\"x y": {"type": "REG_EXPAND_SZ", "hex": "41 00 42"},
+            "": {"type": "REG_MULTI_SZ", "hex": "4100 0000 4200"},
+            "A": {"type": "REG_BINARY", "hex": ""},
+            "B": {"type": 0x12345678, "hex": "00"},
+        }}}
+        self.assertEqual(records(w.regset_script(machine, ["default"])), [
+            ("K", "HKLM", "SOFTWARE\\K"),
+            ("V", "Z", 1, b"a\0b\0"),
+            ("V", "\\??\\Vol\"x y", 2, b"A\0B"),
+            ("V", "", 7, b"A\0\0\0B\0"),
+            ("V", "A", 3, b""),
+            ("V", "B", 0x12345678, b"\0"),
+            ("D", "HKLM", "SYSTEM\\MountedDevices"),
+        ])
+
+    def test_the_mount_table_replaces_wines_and_is_counted(self):
+        machine = dict(machine_with_table({"\\DosDevices\\H:": binary("h"), "\\??\\Volume" + VOLUME_A: binary("h")}),
+                       devices=[{"instanceId": "A\\B\\C"}])
+        script = records(w.regset_script(machine, ["default", "winxp"]))
+        self.assertEqual(script[:2], [("K", "HKLM", w.ENUM + "A\\B\\C"), ("V", "ClassGUID", 1, w.utf16(w.OTHER_CLASS_GUID, True))])
+        self.assertEqual(script[2:7], [
+            ("K", "HKLM", "SYSTEM\\MountedDevices"), ("C",),
+            ("V", "\\DosDevices\\H:", 3, b"h\0"), ("V", "\\??\\Volume" + VOLUME_A, 3, b"h\0"), ("N", "2"),
+        ])
+        self.assertEqual(script[7:], [
+            ("K", "HKCU", "Software\\Wine\\AppDefaults\\devdrives-winxp.exe"),
+            ("V", "Version", 1, w.utf16("winxp", True)),
+        ])
+
+    def test_an_empty_mount_table_is_cleared_not_deleted(self):
+        script = records(w.regset_script(machine_with_table({}), ["default"]))
+        self.assertEqual(script, [("K", "HKLM", "SYSTEM\\MountedDevices"), ("C",), ("N", "0")])
+
+
 class Expressing(unittest.TestCase):
     def test_a_plain_machine_is_expressible(self):
         self.assertEqual(w.cannot_express(machine_with_table({"\\DosDevices\\C:": binary("c")})), [])
+        self.assertEqual(w.cannot_express({"systemDirectory": "C:\\WINDOWS\\System32"}), [])
 
     def test_what_wine_cannot_show_is_named(self):
         cases = [
             {"setupApi": {"present": False}},
             {"setupApi": {"missing": ["SetupDiEnumDeviceInfo"]}},
             {"faults": [{"call": "RegOpenKeyExW"}]},
+            {"maxAllocation": 4096},
             {"os": None},
             {"os": {"major": 4, "platformId": 1}},
             {"devices": [{"instanceId": "A\\B\\C", "enumKey": False}]},
@@ -117,7 +170,9 @@ class Expressing(unittest.TestCase):
             {"volumes": [{"guid": VOLUME_A, "files": {"device.xml": {"text": "xy", "size": 1}}}]},
             {"volumes": [{"guid": VOLUME_A, "files": {"a\\..\\device.xml": "x"}}]},
             machine_with_table({"\\DosDevices\\C:": binary("c")}, drives="H"),
+            machine_with_table({"\\??\\Volume" + VOLUME_A + "\\": binary("c")}),
             {"wine": {"versions": ["win3.1"]}},
+            {"systemDirectory": "C:\\WINNT\\system32"},
         ]
         for machine in cases:
             self.assertNotEqual(w.cannot_express(machine), [], machine)
@@ -129,8 +184,6 @@ class Expressing(unittest.TestCase):
         self.assertEqual(w.versions({"os": {"major": 5, "minor": 0}}), ["win2k"])
         self.assertEqual(w.versions({"os": {"major": 5}, "wine": {"versions": ["winxp", "default"]}}),
                          ["winxp", "default"])
-        keys = dict(w.machine_registry({}, ["default", "winxp"]))
-        self.assertEqual(list(keys), ["HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\devdrives-winxp.exe"])
 
     def test_every_machine_file_runs_under_wine_or_says_why_not(self):
         # A machine Wine cannot show must say so, not be passed over.
@@ -142,6 +195,50 @@ class Expressing(unittest.TestCase):
             if not machine.get("wine", {}).get("skip"):
                 self.assertEqual(w.cannot_express(machine), [], path)
             self.assertIn("expect", machine, path)
+
+
+class Regset(unittest.TestCase):
+    """The helper must stop at a record it cannot carry out, or the machine
+    would run on a registry other than its file's."""
+
+    @classmethod
+    def setUpClass(cls):
+        if shutil.which("wine") is None:
+            raise AssertionError("wine is not installed (scripts/setup installs it)")
+        template = w.ensure_template(w.template_path())
+        cls.regset = w.ensure_regset(template)
+        cls.session = w.Session(template, cls.regset, {}, [], None)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.session.close()
+
+    def test_records_it_cannot_carry_out_fail_with_their_line(self):
+        cases = [
+            (b"V 4100 1 4100\n", 1),                   # no key yet
+            (b"K HKLM 4100\nV 4100 1 410\n", 2),       # odd number of hex digits
+            (b"K HKLM 4100\nV 4100 1 4x00\n", 2),      # not hex
+            (b"K HKLM 4100\nV 4100 x 4100\n", 2),      # type not hex
+            (b"K HKLM 4100\nV 41 1 4100\n", 2),        # name not UTF-16
+            (b"K HKXX 4100\n", 1),
+            (b"\nK HKLM 4100 00\n", 2),                 # extra field
+            (b"K HKLM 4100\nS\n", 2),
+            (b"K HKLM 4200\nV 4100 1 4100\nN 2\n", 3),  # fewer values than expected
+            (b"K HKLM 4300\nN 0\nV 4100 1 4100\nN\n", 4),
+        ]
+        for script, line in cases:
+            result = self.session.wine(self.regset, stdin=script)
+            self.assertEqual(result.returncode, 1, script)
+            self.assertIn(f"regset: line {line}:".encode(), result.stderr, script)
+
+    def test_values_are_stored_as_given(self):
+        # The helper reads every value back; string data without its
+        # terminator, or of an odd length, must not gain one.
+        script = (b"K HKLM 4400\r\n"
+                  b"V 4100 1 41004200\nV 4200 1 410042\nV 4300 7 4100000042\nV 4400 2 \nV  3 00\n"
+                  b"V 4500 1 4100000042000000\nN 6\nD HKLM 4400\nD HKLM 4400\n\n")
+        result = self.session.wine(self.regset, stdin=script)
+        self.assertEqual((result.returncode, result.stderr), (0, b""))
 
 
 class BrokenRuns(unittest.TestCase):

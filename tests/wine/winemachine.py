@@ -4,13 +4,15 @@
 Each machine gets a throwaway 32-bit prefix, copied from a cached template:
 its devices become Enum keys (Wine's Setup API lists every Enum key with a
 ClassGUID), its drive letters and volumes become dosdevices links to
-directories holding the volume files, its registry keys are imported, and
-the mount table is written inside a persistent wineserver session once
-Wine's drive manager has published its own. The exe's stdout bytes and exit
+directories holding the volume files, and inside a persistent wineserver
+session, once Wine's drive manager has published its mount table, a helper
+exe (regset.c) sets the machine's registry values byte for byte and replaces
+the mount table with the machine's. The exe's stdout bytes and exit
 code are then compared with the file's "expect". See docs/machine-files.md.
 """
 
 import argparse
+import hashlib
 import json
 import os
 import re
@@ -23,6 +25,8 @@ import time
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 DEFAULT_EXE = os.path.join(REPO, "build", "mingw-i686", "devdrives.exe")
+REGSET_SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "regset.c")
+REGSET_BUILD = ["i686-w64-mingw32-gcc-win32", "-std=c99", "-O2", "-Wall", "-Wextra", "-Werror", "-s"]
 
 ENUM = "SYSTEM\\CurrentControlSet\\Enum\\"
 MOUNTED_DEVICES = "SYSTEM\\MountedDevices"
@@ -40,8 +44,14 @@ CLASS_GUIDS = {
 }
 OTHER_CLASS_GUID = "{4D36E97D-E325-11CE-BFC1-08002BE10318}"
 
+# Where Wine's 32-bit prefix keeps its system libraries (GetSystemDirectoryW).
+WINE_SYSTEM_DIRECTORY = "C:\\windows\\system32"
+
 # Windows (and Wine) keep device instance IDs below 200 characters.
 MAX_INSTANCE_ID = 199
+
+# The sim's default largest single allocation; Wine grants a little more.
+DEFAULT_MAX_ALLOCATION = 0x20000000
 
 
 class MachineError(Exception):
@@ -219,6 +229,11 @@ def cannot_express(machine):
         reasons.append("the Setup API or an entry point of it is missing")
     if machine.get("faults"):
         reasons.append("injected faults")
+    if machine.get("maxAllocation", DEFAULT_MAX_ALLOCATION) != DEFAULT_MAX_ALLOCATION:
+        reasons.append("an allocation limit of its own, where Wine has its address space")
+    directory = machine.get("systemDirectory", WINE_SYSTEM_DIRECTORY)
+    if directory.lower() != WINE_SYSTEM_DIRECTORY.lower():
+        reasons.append(f"the system directory {directory!r}, where Wine's is {WINE_SYSTEM_DIRECTORY!r}")
     if "os" in machine and machine["os"] is None:
         reasons.append("GetVersionExW fails")
     elif (machine.get("os") or {}).get("platformId", 2) != 2:
@@ -263,42 +278,48 @@ def cannot_express(machine):
     table = mounted_devices(machine) or []
     if "C" not in drive_letters(machine) and any(n.lower() == "\\dosdevices\\c:" for n, _, _ in table):
         reasons.append("drive C is not in use, but Wine always has it")
+    for name, _, _ in table:
+        if name.endswith("\\") and not name.lower().startswith("\\dosdevices\\"):
+            reasons.append(f"volume name {name} ends in a backslash: Wine opens the paths with an empty "
+                           "component that Windows refuses")
     return reasons
-
-
-def reg_string(text):
-    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
-
-
-def reg_entry(name, kind, data):
-    label = "@" if name == "" else reg_string(name)
-    return f"{label}=hex({kind:x}):" + ",".join(f"{b:02x}" for b in data)
-
-
-def reg_file(sections):
-    """A .reg file (UTF-16LE) for [(root\\path, [(name, type, data)])]; every
-    value is written as raw bytes of its type, so none is altered."""
-    lines = ["Windows Registry Editor Version 5.00", ""]
-    for path, values in sections:
-        lines.append(f"[{path}]")
-        lines.extend(reg_entry(*value) for value in values)
-        lines.append("")
-    return ("\ufeff" + "\r\n".join(lines) + "\r\n").encode("utf-16-le")
 
 
 def exe_name(version):
     return "devdrives.exe" if version == "default" else f"devdrives-{version}.exe"
 
 
-def machine_registry(machine, run_versions):
-    """The machine's keys except the mount table, and the version settings."""
-    sections = [("HKEY_LOCAL_MACHINE\\" + path, values)
-                for path, values in registry_keys(machine) if path.lower() != MOUNTED_DEVICES.lower()]
+def utf16_hex(text):
+    return utf16(text, False).hex()
+
+
+def key_records(root, path, values, replace=False):
+    """regset.c's records that set values [(name, type, data)] in order; with
+    replace, the key's other values go first and none may come back."""
+    records = [f"K {root} {utf16_hex(path)}"] + (["C"] if replace else [])
+    records += [f"V {utf16_hex(name)} {kind:x} {data.hex()}" for name, kind, data in values]
+    return records + ([f"N {len(values):x}"] if replace else [])
+
+
+def regset_script(machine, run_versions):
+    """All of the machine's registry for regset.c: its keys, the mount table
+    in place of Wine's (no key when the machine has none), and the Wine
+    version of each exe name."""
+    records, table = [], None
+    for path, values in registry_keys(machine):
+        if path.lower() == MOUNTED_DEVICES.lower():
+            table = (path, values)
+        else:
+            records += key_records("HKLM", path, values)
+    if table is None:
+        records.append(f"D HKLM {utf16_hex(MOUNTED_DEVICES)}")
+    else:
+        records += key_records("HKLM", *table, replace=True)
     for version in run_versions:
         if version != "default":
-            sections.append((f"HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\{exe_name(version)}",
-                             [("Version", 1, utf16(version, True))]))
-    return sections
+            records += key_records("HKCU", f"Software\\Wine\\AppDefaults\\{exe_name(version)}",
+                                   [("Version", 1, utf16(version, True))])
+    return "".join(record + "\n" for record in records).encode("ascii")
 
 
 def wine_order_hints(machine):
@@ -361,6 +382,28 @@ def ensure_template(path):
     return path
 
 
+def ensure_regset(template):
+    """regset.exe, built next to the template once per version of its source."""
+    with open(REGSET_SOURCE, "rb") as f:
+        digest = hashlib.sha256(f.read() + " ".join(REGSET_BUILD).encode()).hexdigest()[:16]
+    path = os.path.join(os.path.dirname(template), f"regset-{digest}.exe")
+    if os.path.exists(path):
+        return path
+    handle, building = tempfile.mkstemp(suffix=".exe", dir=os.path.dirname(template))
+    os.close(handle)
+    try:
+        result = subprocess.run(REGSET_BUILD + ["-o", building, REGSET_SOURCE], capture_output=True, text=True)
+        if result.returncode != 0:
+            raise RuntimeError(f"cannot build {REGSET_SOURCE}: {result.stderr}")
+        os.replace(building, path)  # whole, even with another run building it too
+    except OSError as error:
+        raise RuntimeError(f"cannot build {REGSET_SOURCE}: {error}") from None
+    finally:
+        if os.path.exists(building):
+            os.unlink(building)
+    return path
+
+
 def copy_template(template, prefix):
     # Wine's DLLs in the prefix are never written, so hard links spare
     # copying half a gigabyte; the files Wine rewrites are real copies.
@@ -377,22 +420,25 @@ def copy_template(template, prefix):
 
 
 class Session:
-    """A prefix for one machine and the wineserver running in it."""
+    """A prefix for one machine and the wineserver running in it; beside
+    names further files to put in the exe's folder."""
 
-    def __init__(self, template, machine, run_versions, exe):
+    def __init__(self, template, regset, machine, run_versions, exe, beside=()):
         self.workdir = tempfile.mkdtemp(prefix="devdrives-wine-")
         self.prefix = os.path.join(self.workdir, "prefix")
         self.env = wine_environment(self.prefix)
         self.server = False
         self.machine = machine
+        self.regset = regset
+        self.run_versions = run_versions
         try:
             copy_template(template, self.prefix)
             self._lay_out_drives()
-            temp = os.path.join(self.prefix, "drive_c", "windows", "temp")
+            temp = self.exe_folder()
             for version in run_versions:
                 shutil.copyfile(exe, os.path.join(temp, exe_name(version)))
-            with open(os.path.join(temp, "machine.reg"), "wb") as f:
-                f.write(reg_file(machine_registry(machine, run_versions)))
+            for path in beside:
+                shutil.copyfile(path, os.path.join(temp, os.path.basename(path)))
             self._start()
         except BaseException:
             self.close()
@@ -437,9 +483,13 @@ class Session:
                 directory = directories[index]
             os.symlink(directory, os.path.join(dosdevices, letter.lower() + ":"))
 
-    def wine(self, *args, timeout=120):
-        return subprocess.run(["wine", *args], env=self.env, cwd=os.path.join(self.prefix, "drive_c"),
-                              capture_output=True, timeout=timeout)
+    def wine(self, *args, timeout=120, stdin=b"", dll_overrides=None):
+        """One Wine process; dll_overrides adds to WINEDLLOVERRIDES for it."""
+        env = self.env
+        if dll_overrides:
+            env = dict(env, WINEDLLOVERRIDES=env["WINEDLLOVERRIDES"] + ";" + dll_overrides)
+        return subprocess.run(["wine", *args], env=env, cwd=os.path.join(self.prefix, "drive_c"),
+                              input=stdin, capture_output=True, timeout=timeout)
 
     def _mount_table_names(self):
         out = self.wine("reg", "query", "HKLM\\SYSTEM\\MountedDevices").stdout.decode("utf-8", "replace")
@@ -454,37 +504,25 @@ class Session:
         # handles open for the whole session: they must not be our pipes.
         subprocess.run(["wine", "cmd", "/c", "exit"], env=self.env, timeout=120, **quiet)
         # The drive manager publishes one value per drive letter at start-up;
-        # ours go in only after all of its own are there, and replace them.
+        # the machine's go in only after all of its own are there, and
+        # replace them.
         wanted = {f"\\dosdevices\\{l.lower()}:" for l in ["C"] + drive_letters(self.machine)}
         deadline = time.monotonic() + 60
         while not wanted <= self._mount_table_names():
             if time.monotonic() > deadline:
                 raise RuntimeError("Wine's drive manager did not publish the drives")
             time.sleep(0.1)
-        table = mounted_devices(self.machine)
-        if table is None:
-            self._reg_ok("delete", "HKLM\\SYSTEM\\MountedDevices", "/f")
-        else:
-            self._reg_ok("delete", "HKLM\\SYSTEM\\MountedDevices", "/va", "/f")
-        self._reg_ok("import", "C:\\windows\\temp\\machine.reg")
-        if table:
-            mount = reg_file([("HKEY_LOCAL_MACHINE\\" + MOUNTED_DEVICES, table)])
-            with open(os.path.join(self.prefix, "drive_c", "windows", "temp", "mount.reg"), "wb") as f:
-                f.write(mount)
-            self._reg_ok("import", "C:\\windows\\temp\\mount.reg")
-        expected = {name.lower() for name, _, _ in table or []}
-        if table is not None and self._mount_table_names() != expected:
-            raise RuntimeError("the mount table did not take the machine's values")
+        result = self.wine(self.regset, stdin=regset_script(self.machine, self.run_versions))
+        if result.returncode != 0 or result.stderr:
+            raise RuntimeError(f"regset.exe failed (exit {result.returncode}): "
+                               f"{result.stderr.decode(errors='replace').strip()}")
 
-    def _reg_ok(self, *args):
-        result = self.wine("reg", *args)
-        if result.returncode != 0:
-            raise RuntimeError(f"wine reg {' '.join(args)} failed: {result.stdout.decode(errors='replace')}"
-                               f"{result.stderr.decode(errors='replace')}")
+    def exe_folder(self):
+        return os.path.join(self.prefix, "drive_c", "windows", "temp")
 
-    def run_exe(self, version, args=(), prefix=""):
+    def run_exe(self, version, dll_overrides=None, args=(), prefix=""):
         """(stdout bytes, exit code, stderr bytes) of one run."""
-        result = self.wine(f"C:\\windows\\temp\\{prefix}{exe_name(version)}", *args)
+        result = self.wine(f"C:\\windows\\temp\\{prefix}{exe_name(version)}", *args, dll_overrides=dll_overrides)
         return result.stdout, result.returncode, result.stderr
 
     def close(self):
@@ -498,7 +536,7 @@ class Session:
 # ---------------------------------------------------------------------------
 # Command line
 
-def run_file(path, exe, template, show, args=(), save_stdout=None):
+def run_file(path, exe, template, regset, show, args=(), save_stdout=None):
     """Runs one machine file; returns (status, detail lines)."""
     name = os.path.basename(path)
     machine = load(path)
@@ -517,10 +555,10 @@ def run_file(path, exe, template, show, args=(), save_stdout=None):
     if expect is None and not show:
         raise MachineError(f"{name}: no \"expect\"")
     details, status = [], "PASS"
-    session = Session(template, machine, run_versions, exe)
+    session = Session(template, regset, machine, run_versions, exe)
     try:
         for version in run_versions:
-            stdout, code, stderr = session.run_exe(version, args)
+            stdout, code, stderr = session.run_exe(version, args=args)
             if save_stdout:
                 with open(save_stdout, "wb") as f:
                     f.write(stdout)
@@ -562,6 +600,7 @@ def main(argv=None):
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))  # so that the servers are stopped
     try:
         template = ensure_template(template_path())
+        regset = ensure_regset(template)
     except RuntimeError as error:
         print(f"wine runner: {error}", file=sys.stderr)
         return 2
@@ -570,7 +609,7 @@ def main(argv=None):
     for path in args.machines:
         began = time.monotonic()
         try:
-            status, details = run_file(path, args.exe, template, args.show, args.exe_args, args.save_stdout)
+            status, details = run_file(path, args.exe, template, regset, args.show, args.exe_args, args.save_stdout)
         except (MachineError, KeyError, TypeError, ValueError, RuntimeError, subprocess.SubprocessError) as error:
             status, details = "FAIL", [f"{type(error).__name__}: {error}"]
         counts[status] += 1

@@ -25,9 +25,6 @@ std::set<FileHandle*> openFiles;
 bool codePageNoted = false;  // said once per machine
 std::set<GlobalBlock*> globalBlocks;
 
-// A 32-bit process cannot hold a block beyond its 2 GiB of address space.
-constexpr SIZE_T kLargestGlobalBlock = 0x7FFFFFFFu;
-
 bool Fails(const char* call) {
   DWORD error = 0;
   if (!SimCallFails(call, &error)) return false;
@@ -257,13 +254,14 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
 }
 
 // Only movable blocks are modelled; one of zero bytes is made discarded,
-// as documented, so that locking it fails.
+// as documented, so that locking it fails. A block beyond the machine's
+// largest allocation is refused without being attempted.
 HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes) {
   if ((uFlags & GMEM_MOVEABLE) == 0) std::abort();
   if (Fails("GlobalAlloc")) return nullptr;
   BYTE* memory = nullptr;
   if (dwBytes != 0) {
-    void* raw = dwBytes > kLargestGlobalBlock ? nullptr
+    void* raw = dwBytes > Sim().machine.largestAllocation ? nullptr
                 : (uFlags & GMEM_ZEROINIT) != 0 ? std::calloc(dwBytes, 1) : std::malloc(dwBytes);
     if (raw == nullptr) {
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);

@@ -1,5 +1,6 @@
-// Library loading, last-error code, heap, version, error mode and the
-// runtime's wide output, as Windows documents them.
+// The system directory, library loading, last-error code, heap, version,
+// error mode and the runtime's wide output, as Windows documents them.
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -18,29 +19,61 @@ namespace {
 SimModule setupApiModule{0};
 int processHeap;
 
-// A bare name gets ".dll"; the file name is compared without regard to case.
-bool NamesSetupApi(LPCWSTR name) {
-  std::u16string text(name);
-  if (text.find(u'.') == std::u16string::npos) text += u".dll";
-  return SimEqualNoCase(text, u"SetupApi.dll");
+// Where the simulated library lies: SetupApi.dll in the system directory.
+std::u16string SetupApiPath() {
+  std::u16string path = Sim().machine.systemDirectory;
+  if (path.empty() || path.back() != u'\\') path += u'\\';
+  return path + u"SetupApi.dll";
 }
 
-}  // namespace
-
-HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName) {
+// On Windows a bare name, or a full path without LOAD_WITH_ALTERED_SEARCH_PATH,
+// may load a planted copy of the library or of one it imports. Here only the
+// safe form finds it, so that a return to a weaker one fails the tests.
+HMODULE LoadSetupApi(const char* call, LPCWSTR name, HANDLE file, DWORD flags) {
   DWORD error = 0;
-  if (SimCallFails("LoadLibraryW", &error)) {
+  if (SimCallFails(call, &error)) {
     SetLastError(error);
     return nullptr;
   }
-  if (lpLibFileName == nullptr || !NamesSetupApi(lpLibFileName) || !Sim().machine.setupApiPresent) {
+  if (name == nullptr || file != nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (flags != LOAD_WITH_ALTERED_SEARCH_PATH || !SimEqualNoCase(name, SetupApiPath()) ||
+      !Sim().machine.setupApiPresent) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
   ++setupApiModule.references;
   ++Sim().counters.librariesLoaded;
-  SimTrace("LoadLibraryW SetupApi.dll");
+  SimTrace(std::string(call) + " SetupApi.dll");
   return &setupApiModule;
+}
+
+}  // namespace
+
+UINT WINAPI GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize) {
+  DWORD error = 0;
+  if (SimCallFails("GetSystemDirectoryW", &error)) {
+    SetLastError(error);
+    return 0;
+  }
+  const std::u16string& directory = Sim().machine.systemDirectory;
+  const UINT length = static_cast<UINT>(directory.size());
+  // Too small: the size it needs, terminator included, and nothing written.
+  if (lpBuffer == nullptr || uSize <= length) return length + 1;
+  std::copy(directory.begin(), directory.end(), lpBuffer);
+  lpBuffer[length] = 0;
+  return length;
+}
+
+// LoadLibraryExW without flags, as Windows defines it: never the safe form.
+HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName) {
+  return LoadSetupApi("LoadLibraryW", lpLibFileName, nullptr, 0);
+}
+
+HMODULE WINAPI LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
+  return LoadSetupApi("LoadLibraryExW", lpLibFileName, hFile, dwFlags);
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
@@ -86,10 +119,12 @@ void WINAPI SetLastError(DWORD dwErrCode) { Sim().lastError = dwErrCode; }
 
 HANDLE WINAPI GetProcessHeap() { return &processHeap; }
 
+// Without HEAP_GENERATE_EXCEPTIONS a failed allocation only returns null:
+// Windows documents that it does not set the last-error code.
 LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD, SIZE_T dwBytes) {
   DWORD error = 0;
-  // Without HEAP_GENERATE_EXCEPTIONS a failed allocation only returns null.
   if (SimCallFails("HeapAlloc", &error) || hHeap != &processHeap) return nullptr;
+  if (dwBytes > Sim().machine.largestAllocation) return nullptr;
   void* block = std::malloc(dwBytes == 0 ? 1 : dwBytes);
   if (block != nullptr) {
     ++Sim().counters.heapBlocks;
@@ -109,6 +144,9 @@ BOOL WINAPI HeapFree(HANDLE hHeap, DWORD, LPVOID lpMem) {
   return TRUE;
 }
 
+// Takes OSVERSIONINFOW or OSVERSIONINFOEXW, told apart by the size the
+// caller set; any other size fails without a last-error code, as on Wine
+// (Windows documents only the failure).
 BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW lpVersionInformation) {
   DWORD error = 0;
   if (SimCallFails("GetVersionExW", &error)) {
@@ -116,16 +154,22 @@ BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW lpVersionInformation) {
     return FALSE;
   }
   const std::optional<SimVersion>& version = Sim().machine.version;
-  if (!version || lpVersionInformation == nullptr ||
-      lpVersionInformation->dwOSVersionInfoSize != sizeof(OSVERSIONINFOW)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (!version || lpVersionInformation == nullptr) return FALSE;
+  const DWORD size = lpVersionInformation->dwOSVersionInfoSize;
+  if (size != sizeof(OSVERSIONINFOW) && size != sizeof(OSVERSIONINFOEXW)) return FALSE;
   lpVersionInformation->dwMajorVersion = version->major;
   lpVersionInformation->dwMinorVersion = version->minor;
   lpVersionInformation->dwBuildNumber = version->build;
   lpVersionInformation->dwPlatformId = version->platformId;
-  lpVersionInformation->szCSDVersion[0] = 0;
+  WCHAR* csd = lpVersionInformation->szCSDVersion;
+  csd[version->csdVersion.copy(csd, 127)] = 0;
+  if (size == sizeof(OSVERSIONINFOEXW)) {
+    auto* extended = reinterpret_cast<LPOSVERSIONINFOEXW>(lpVersionInformation);
+    extended->wServicePackMajor = version->servicePackMajor;
+    extended->wServicePackMinor = version->servicePackMinor;
+    extended->wSuiteMask = version->suiteMask;
+    extended->wProductType = version->productType;
+  }
   return TRUE;
 }
 

@@ -52,12 +52,25 @@ struct SimVolume {
   std::map<std::u16string, SimFile> entries;
 };
 
+// What GetVersionExW reports; the service pack, suite and product type only
+// in the extended structure (the service-pack text in both).
 struct SimVersion {
   DWORD major = 10;
   DWORD minor = 0;
   DWORD build = 19045;
   DWORD platformId = VER_PLATFORM_WIN32_NT;
+  std::u16string csdVersion;  // "Service Pack 3"; empty without one
+  WORD servicePackMajor = 0;
+  WORD servicePackMinor = 0;
+  WORD suiteMask = VER_SUITE_SINGLEUSERTS;  // every workstation from Windows XP on
+  BYTE productType = VER_NT_WORKSTATION;
 };
+
+// The largest block one GlobalAlloc or HeapAlloc grants. A fresh 32-bit
+// process under Wine gets about 0x25600000 bytes in one piece (measured),
+// the exact figure depending on how its address space happens to be laid
+// out; 512 MiB is granted everywhere, so it is the default.
+constexpr DWORD kSimDefaultLargestAllocation = 0x20000000u;
 
 // Makes the nth call (1-based; 0 means every call) of a platform function
 // fail with an error code.
@@ -68,7 +81,8 @@ struct SimFault {
 };
 
 struct SimulatedMachine {
-  bool setupApiPresent = true;
+  std::u16string systemDirectory = u"C:\\Windows\\system32";  // what GetSystemDirectoryW reports
+  bool setupApiPresent = true;  // as SetupApi.dll in the system directory
   std::vector<std::string> missingEntryPoints;
   std::vector<SimDevice> devices;
   std::vector<SimKey> registry;
@@ -77,6 +91,7 @@ struct SimulatedMachine {
   std::optional<SimVersion> version = SimVersion{};  // empty: GetVersionExW fails
   UINT codePage = 1252;  // GetACP; text is converted as 1252 whatever it says
   std::vector<SimFault> faults;
+  DWORD largestAllocation = kSimDefaultLargestAllocation;
   // Total platform calls after which the process aborts, as a run that
   // would never end; 0 sets no limit.
   DWORD callLimit = 0;

@@ -304,14 +304,45 @@ void ParseVolumes(const Json& list, const Field& field, SimulatedMachine& machin
   }
 }
 
+// A number of at most the given largest value.
+DWORD Bounded(const Json& value, const Field& field, DWORD largest, const char* message) {
+  const DWORD number = Number(value, field);
+  Expect(number <= largest, field, message);
+  return number;
+}
+
 std::optional<SimVersion> Version(const Json& value, const Field& field) {
   if (value.is_null()) return std::nullopt;
-  OnlyKeys(value, field, {"major", "minor", "build", "platformId"});
+  OnlyKeys(value, field,
+           {"major", "minor", "build", "platformId", "csdVersion", "servicePackMajor", "servicePackMinor",
+            "suiteMask", "productType"});
   SimVersion version;
   if (value.contains("major")) version.major = Number(value["major"], field["major"]);
   if (value.contains("minor")) version.minor = Number(value["minor"], field["minor"]);
   if (value.contains("build")) version.build = Number(value["build"], field["build"]);
   if (value.contains("platformId")) version.platformId = Number(value["platformId"], field["platformId"]);
+  if (value.contains("csdVersion")) {
+    version.csdVersion = SimFromUtf8(String(value["csdVersion"], field["csdVersion"]));
+    Expect(version.csdVersion.size() < 128, field["csdVersion"], "must be shorter than 128 characters");
+  }
+  const char* word = "must fit in 16 bits";
+  if (value.contains("servicePackMajor")) {
+    version.servicePackMajor =
+        static_cast<WORD>(Bounded(value["servicePackMajor"], field["servicePackMajor"], 0xFFFF, word));
+  }
+  if (value.contains("servicePackMinor")) {
+    version.servicePackMinor =
+        static_cast<WORD>(Bounded(value["servicePackMinor"], field["servicePackMinor"], 0xFFFF, word));
+  }
+  // Windows 2000 and earlier have no single-user terminal services.
+  const bool beforeXp = version.major < 5 || (version.major == 5 && version.minor == 0);
+  version.suiteMask = value.contains("suiteMask")
+                          ? static_cast<WORD>(Bounded(value["suiteMask"], field["suiteMask"], 0xFFFF, word))
+                          : beforeXp ? 0 : VER_SUITE_SINGLEUSERTS;
+  if (value.contains("productType")) {
+    version.productType =
+        static_cast<BYTE>(Bounded(value["productType"], field["productType"], 0xFF, "must fit in 8 bits"));
+  }
   return version;
 }
 
@@ -363,9 +394,13 @@ SimulatedMachine ParseMachine(const std::string& text, const std::string& name) 
   const Json root = ParseJson(text, name);
   const Field top(name, "");
   OnlyKeys(root, top,
-           {"description", "expect", "wine", "setupApi", "os", "devices", "registry", "drives", "volumes",
-            "faults", "captured", "codePage"});
+           {"description", "expect", "wine", "systemDirectory", "setupApi", "os", "devices", "registry", "drives",
+            "volumes", "faults", "maxAllocation", "captured", "codePage"});
   SimulatedMachine machine;
+  if (root.contains("systemDirectory")) {
+    machine.systemDirectory = SimFromUtf8(String(root["systemDirectory"], top["systemDirectory"]));
+    Expect(!machine.systemDirectory.empty(), top["systemDirectory"], "must not be empty");
+  }
   // Where and when a capture was taken; a replay has no use for it.
   if (root.contains("captured")) Expect(root["captured"].is_object(), top["captured"], "must be an object");
   if (root.contains("codePage")) machine.codePage = Number(root["codePage"], top["codePage"]);
@@ -376,6 +411,9 @@ SimulatedMachine ParseMachine(const std::string& text, const std::string& name) 
   if (root.contains("drives")) machine.driveMask = DriveMask(root["drives"], top["drives"]);
   if (root.contains("volumes")) ParseVolumes(root["volumes"], top["volumes"], machine);
   if (root.contains("faults")) ParseFaults(root["faults"], top["faults"], machine);
+  if (root.contains("maxAllocation")) {
+    machine.largestAllocation = Number(root["maxAllocation"], top["maxAllocation"]);
+  }
   return machine;
 }
 

@@ -100,6 +100,9 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD
   for (const SimValue& value : *values) {
     if (SimEqualNoCase(value.name, name)) return CopyData(value, lpType, lpData, lpcbData);
   }
+  // A size query for a missing value answers 0; with a buffer the size is
+  // left as given (Windows NT and Wine alike).
+  if (lpData == nullptr && lpcbData != nullptr) *lpcbData = 0;
   return ERROR_FILE_NOT_FOUND;
 }
 
@@ -112,7 +115,13 @@ LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWO
   if (lpValueName == nullptr || lpcchValueName == nullptr) return ERROR_INVALID_PARAMETER;
   if (dwIndex >= values->size()) return ERROR_NO_MORE_ITEMS;
   const SimValue& value = (*values)[dwIndex];
-  if (value.name.size() + 1 > *lpcchValueName) return ERROR_MORE_DATA;
+  if (value.name.size() + 1 > *lpcchValueName) {
+    // Neither name nor data is written, but the type and the data size are
+    // (Windows NT and Wine alike), so one call sizes both buffers.
+    if (lpType != nullptr) *lpType = value.type;
+    if (lpcbData != nullptr) *lpcbData = static_cast<DWORD>(value.data.size());
+    return ERROR_MORE_DATA;
+  }
   std::memcpy(lpValueName, value.name.c_str(), (value.name.size() + 1) * sizeof(WCHAR));
   *lpcchValueName = static_cast<DWORD>(value.name.size());
   return CopyData(value, lpType, lpData, lpcbData);

@@ -51,6 +51,7 @@ HDEVINFO WINAPI GetClassDevsW(const GUID* ClassGuid, LPCWSTR, HWND, DWORD Flags)
   DeviceSet* set = new DeviceSet{Sim().machine.devices};
   openSets.insert(set);
   ++Sim().counters.openSets;
+  SetLastError(ERROR_SUCCESS);  // the Setup API sets the code on success too
   return set;
 }
 
@@ -99,12 +100,14 @@ BOOL WINAPI GetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
   }
   const SimBytes& bytes = **property;
   if (PropertyBuffer == nullptr && PropertyBufferSize != 0) {
-    SetLastError(ERROR_INVALID_PARAMETER);
+    SetLastError(ERROR_INVALID_DATA);
     return FALSE;
   }
   if (PropertyRegDataType != nullptr) *PropertyRegDataType = type;
   if (RequiredSize != nullptr) *RequiredSize = static_cast<DWORD>(bytes.size());
-  if (PropertyBufferSize < bytes.size()) {
+  // A call without room is a size query and fails as one, even for a
+  // property of no bytes.
+  if (PropertyBufferSize == 0 || PropertyBufferSize < bytes.size()) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return FALSE;
   }
@@ -145,6 +148,7 @@ BOOL WINAPI DestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
   openSets.erase(set);
   delete set;
   --Sim().counters.openSets;
+  SetLastError(ERROR_SUCCESS);
   return TRUE;
 }
 
