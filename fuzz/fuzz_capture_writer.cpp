@@ -97,7 +97,7 @@ CapturedMachine Machine(Input& in) {
   machine.driveMask = in.Number();
   machine.versionAsked = in.Flag();
   machine.versionRead = in.Flag();
-  machine.version = CapturedVersion{in.Number(), in.Number(), in.Number(), in.Number()};
+  machine.version = CapturedVersion{in.Number(), in.Number(), in.Number(), in.Number(), in.Text(8)};
   machine.codePage = in.Number();
   for (std::size_t n = in.Count(3); n > 0; --n) {
     CapturedVolume volume;

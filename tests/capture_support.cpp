@@ -43,6 +43,18 @@ SimVolume Volume(const CapturedVolume& captured) {
   return volume;
 }
 
+// UTF-16 without a lone surrogate: what a JSON string can hold.
+bool IsWellFormed(const CapturedText& text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] >= 0xDC00 && text[i] < 0xE000) return false;
+    if (text[i] >= 0xD800 && text[i] < 0xDC00) {
+      if (i + 1 == text.size() || text[i + 1] < 0xDC00 || text[i + 1] >= 0xE000) return false;
+      ++i;
+    }
+  }
+  return true;
+}
+
 std::string Hex(const SimBytes& bytes) {
   std::string text;
   char pair[3];
@@ -100,6 +112,7 @@ SimulatedMachine ExpectedReplay(const CapturedMachine& captured) {
       version.minor = captured.version.minor;
       version.build = captured.version.build;
       version.platformId = captured.version.platformId;
+      if (IsWellFormed(captured.version.csdVersion)) version.csdVersion = Text(captured.version.csdVersion);
       machine.version = version;
     }
   }
@@ -127,7 +140,8 @@ std::string DumpMachine(const SimulatedMachine& machine) {
   out += "drives " + std::to_string(machine.driveMask) + "\n";
   if (machine.version) {
     out += "version " + std::to_string(machine.version->major) + "." + std::to_string(machine.version->minor) +
-           "." + std::to_string(machine.version->build) + " " + std::to_string(machine.version->platformId) + "\n";
+           "." + std::to_string(machine.version->build) + " " + std::to_string(machine.version->platformId) + " " +
+           Escaped(machine.version->csdVersion) + "\n";
   } else {
     out += "version fails\n";
   }

@@ -210,7 +210,7 @@ TEST(CaptureWriter, WritesWhatTheSystemReturnedExactly) {
   machine.codePage = 932;
   machine.versionAsked = true;
   machine.versionRead = true;
-  machine.version = CapturedVersion{5, 1, 2600, 2};
+  machine.version = CapturedVersion{5, 1, 2600, 2, Wide(u"Service Pack 3")};
   machine.driveMask = 0xFC000081u;  // bits beyond Z are not letters
 
   CapturedDevice lone;

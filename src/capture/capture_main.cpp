@@ -43,7 +43,7 @@ CaptureStamp Stamp() {
   if (GetVersionExW(&version)) {
     stamp.windowsKnown = true;
     stamp.windows = CapturedVersion{version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber,
-                                    version.dwPlatformId};
+                                    version.dwPlatformId, {}};
   }
   SYSTEMTIME now;
   GetSystemTime(&now);

@@ -56,6 +56,7 @@ struct CapturedVersion {
   DWORD minor = 0;
   DWORD build = 0;
   DWORD platformId = 0;
+  CapturedText csdVersion;  // "Service Pack 3"; empty without one
 };
 
 struct CapturedMachine {

@@ -379,6 +379,10 @@ void WriteVersion(JsonOut& json, const CapturedVersion& version) {
   json.Number(version.build);
   json.Raw(", \"platformId\": ");
   json.Number(version.platformId);
+  if (!version.csdVersion.empty() && IsText(version.csdVersion.data(), version.csdVersion.size())) {
+    json.Raw(", \"csdVersion\": ");
+    json.Text(version.csdVersion.data(), version.csdVersion.size());
+  }
   json.Char('}');
 }
 

@@ -352,8 +352,10 @@ BOOL WINAPI RecordedGetVersionExW(LPOSVERSIONINFOW lpVersionInformation) {
   machine.versionAsked = true;
   machine.versionRead = read != FALSE;
   if (read) {
+    const WCHAR* csd = lpVersionInformation->szCSDVersion;
     machine.version = CapturedVersion{lpVersionInformation->dwMajorVersion, lpVersionInformation->dwMinorVersion,
-                                      lpVersionInformation->dwBuildNumber, lpVersionInformation->dwPlatformId};
+                                      lpVersionInformation->dwBuildNumber, lpVersionInformation->dwPlatformId,
+                                      TextOf(csd, TextLengthWithin(csd, 127))};
   }
   return read;
 }

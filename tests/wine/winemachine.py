@@ -103,9 +103,12 @@ def registry_value(value):
     return kind, hex_bytes(value["hex"])
 
 
+def failing(value):
+    """A property whose read fails ({"error": code}): it has no bytes."""
+    return isinstance(value, dict) and "error" in value
+
+
 def property_bytes(value, multi):
-    if isinstance(value, dict) and "error" in value:
-        raise MachineError("a property read that fails has no bytes")
     if isinstance(value, dict):
         return hex_bytes(value["hex"])
     if multi:
@@ -152,16 +155,16 @@ def registry_keys(machine):
             held[name.lower()] = (name,) + registry_value(value)
 
     for device in machine.get("devices", []):
-        if not device.get("enumKey", True):
-            continue
+        if not device.get("enumKey", True) or not isinstance(device["instanceId"], str):
+            continue  # an ID that is not text (cannot_express) has no key here
         instance = device["instanceId"]
         bus = instance.split("\\", 1)[0].upper()
         values = {"ClassGUID": CLASS_GUIDS.get(bus, OTHER_CLASS_GUID)}
         add(ENUM + instance, values)
         properties = keys[(ENUM + instance).lower()][1]
-        if "hardwareIds" in device:
+        if "hardwareIds" in device and not failing(device["hardwareIds"]):
             properties["hardwareid"] = ("HardwareID", 7, property_bytes(device["hardwareIds"], True))
-        if "service" in device:
+        if "service" in device and not failing(device["service"]):
             properties["service"] = ("Service", 1, property_bytes(device["service"], False))
         add(ENUM + instance, device.get("values", {}))
     for path, values in machine.get("registry", {}).items():
@@ -252,7 +255,7 @@ def cannot_express(machine):
             continue
         instance = device["instanceId"]
         for prop in ("hardwareIds", "service"):
-            if isinstance(device.get(prop), dict) and "error" in device[prop]:
+            if failing(device.get(prop)):
                 reasons.append(f"device {instance}: reading its {prop} fails, which Wine cannot be made to do")
         if not device.get("enumKey", True):
             reasons.append(f"device {instance} has no registry key")
