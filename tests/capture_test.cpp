@@ -295,6 +295,8 @@ TEST(CaptureAnonymizer, ReplacesEachSerialAndGuidConsistentlyInAnyCase) {
   child.prefixFound = true;
   child.prefix = Bytes({'a', 0, 'b', 0, '1', 0, '2', 0, 'c', 0, 'd', 0, 0, 0});
   machine.devices.push_back(child);
+  // A name with more after the GUID: the GUID alone is replaced.
+  machine.mountTable.push_back(CapturedValue{Wide(u"\\??\\Volume{eeeeeeee-0000-0000-0000-00000000000a}\\"), REG_NONE, {}});
   machine.mountTable.push_back(CapturedValue{Wide(u"\\??\\Volume{eeeeeeee-0000-0000-0000-00000000000a}"), REG_BINARY,
                                              Bytes({'#', 0, 'a', 0, 'B', 0, '1', 0, '2', 0, 'C', 0, 'd', 0, '&', 0})});
   CapturedVolume volume;
@@ -328,13 +330,13 @@ TEST(CaptureAnonymizer, ReplacesEachSerialAndGuidConsistentlyInAnyCase) {
   CapturedBytes prefix;
   for (char16_t c : lower + u'\0') prefix.insert(prefix.end(), {static_cast<BYTE>(c), 0});
   EXPECT_EQ(machine.devices[1].prefix, prefix);
-  const std::u16string record(machine.mountTable[0].data.begin(), machine.mountTable[0].data.end());
   CapturedBytes expectedRecord = Bytes({'#', 0});
   const std::u16string mixed = std::u16string() + lower[0] + upper[1] + upper[2] + upper[3] + upper[4] + lower[5];
   for (char16_t c : mixed + u'&') expectedRecord.insert(expectedRecord.end(), {static_cast<BYTE>(c), 0});
-  EXPECT_EQ(machine.mountTable[0].data, expectedRecord);
+  EXPECT_EQ(machine.mountTable[1].data, expectedRecord);
   // The GUID: the same stand-in in the value name and on the volume.
-  const std::u16string name(machine.mountTable[0].name.begin(), machine.mountTable[0].name.end());
+  const std::u16string name(machine.mountTable[1].name.begin(), machine.mountTable[1].name.end());
+  EXPECT_EQ(machine.mountTable[0].name, Wide(name + u"\\"));
   const std::u16string guid(machine.volumes[0].guid.begin(), machine.volumes[0].guid.end());
   std::u16string lowerGuid = guid;
   for (char16_t& c : lowerGuid) c = static_cast<char16_t>(std::tolower(c));

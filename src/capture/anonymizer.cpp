@@ -138,7 +138,10 @@ std::vector<Replacement> Replacements(const CapturedMachine& machine) {
   const std::size_t serials = replacements.size();
   for (const CapturedValue& value : machine.mountTable) {
     if (!StartsWithNoCase(value.name, "\\??\\Volume{")) continue;
-    Add(replacements, CapturedText(value.name.begin() + 10, value.name.end()));
+    std::size_t close = 10;
+    while (close < value.name.size() && value.name[close] != '}') ++close;
+    if (close == value.name.size()) continue;
+    Add(replacements, CapturedText(value.name.begin() + 10, value.name.begin() + static_cast<std::ptrdiff_t>(close) + 1));
   }
   for (const CapturedVolume& volume : machine.volumes) Add(replacements, volume.guid);
   AssignStandIns(replacements, 0, serials, false);
