@@ -6,10 +6,12 @@ storage child whose volume carries a descriptor), in one wineserver
 session of the Wine runner's prefix (tests/wine), runs alternately:
 devdrives.exe, an exe that only lists the same devices reading each one's
 hardware IDs and instance ID, and an exe that does nothing. Prints the
-medians and, last, the ratio of the first two.
+medians and, last, the ratio of the first two; with --capture, also
+devdrives-capture.exe and its ratio to devdrives.exe.
 """
 
 import argparse
+import json
 import os
 import shutil
 import statistics
@@ -61,11 +63,13 @@ def main():
     parser.add_argument("--devdrives", required=True, help="devdrives.exe")
     parser.add_argument("--enumerate", required=True, help="the exe that only lists the devices")
     parser.add_argument("--nothing", required=True, help="the exe that does nothing")
+    parser.add_argument("--capture", help="devdrives-capture.exe, timed as well when given")
     parser.add_argument("--runs", type=int, default=20)
     args = parser.parse_args()
 
-    session = winemachine.Session(winemachine.ensure_template(winemachine.template_path()), machine(),
-                                  ["default"], args.devdrives)
+    template = winemachine.ensure_template(winemachine.template_path())
+    session = winemachine.Session(template, winemachine.ensure_regset(template), machine(), ["default"],
+                                  args.devdrives)
     try:
         temp = os.path.join(session.prefix, "drive_c", "windows", "temp")
         shutil.copyfile(args.enumerate, os.path.join(temp, "enumerate_devices.exe"))
@@ -74,6 +78,11 @@ def main():
         expected = {"devdrives.exe": lambda out: out == EXPECTED_REPORT,
                     "enumerate_devices.exe": lambda out: out.isdigit() and int(out) >= 302,
                     "do_nothing.exe": lambda out: out == b""}
+        if args.capture:
+            # The capture records the same scan and expects the same report.
+            shutil.copyfile(args.capture, os.path.join(temp, "devdrives-capture.exe"))
+            expected["devdrives-capture.exe"] = (
+                lambda out: json.loads(out)["expect"]["stdout"].encode() == EXPECTED_REPORT)
         times = {name: [] for name in expected}
         listed = b""
         for _ in range(args.runs):
@@ -93,6 +102,9 @@ def main():
     print(f"devdrives.exe median:         {medians['devdrives.exe']:8.1f} ms")
     print(f"enumerate_devices.exe median: {medians['enumerate_devices.exe']:8.1f} ms")
     print(f"do_nothing.exe median:        {medians['do_nothing.exe']:8.1f} ms")
+    if args.capture:
+        print(f"devdrives-capture.exe median: {medians['devdrives-capture.exe']:8.1f} ms")
+        print(f"ratio capture / devdrives:    {medians['devdrives-capture.exe'] / medians['devdrives.exe']:8.2f}")
     print(f"ratio devdrives / enumerate:  {medians['devdrives.exe'] / medians['enumerate_devices.exe']:8.2f}")
 
 

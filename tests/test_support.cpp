@@ -53,16 +53,21 @@ std::string TemporaryFile(const std::string& text) {
 }
 
 CommandResult RunCommand(const std::string& machinePath, const std::vector<std::string>& arguments) {
+  return RunProgram(DEVDRIVES_COMMAND, machinePath, arguments);
+}
+
+CommandResult RunProgram(const std::string& program, const std::string& machinePath,
+                         const std::vector<std::string>& arguments) {
   const std::string out = TemporaryFile(""), err = TemporaryFile(""), trace = TemporaryFile("");
   const pid_t child = fork();
   if (child == 0) {
     setenv("DEVDRIVES_MACHINE", machinePath.c_str(), 1);
     setenv("DEVDRIVES_SIM_TRACE", trace.c_str(), 1);
     if (!std::freopen(out.c_str(), "wb", stdout) || !std::freopen(err.c_str(), "wb", stderr)) _exit(127);
-    std::vector<char*> argv{const_cast<char*>(DEVDRIVES_COMMAND)};
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
-    execv(DEVDRIVES_COMMAND, argv.data());
+    execv(program.c_str(), argv.data());
     _exit(127);
   }
   int status = 0;

@@ -44,5 +44,9 @@ struct CommandResult {
 // Runs the native command on a machine file with the sim's trace enabled.
 CommandResult RunCommand(const std::string& machinePath, const std::vector<std::string>& arguments = {});
 
+// The same for another native program built over the sim.
+CommandResult RunProgram(const std::string& program, const std::string& machinePath,
+                         const std::vector<std::string>& arguments = {});
+
 // Writes text to a new temporary file and returns its path.
 std::string TemporaryFile(const std::string& text);

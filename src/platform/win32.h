@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #define WSTR(literal) u##literal
 #define WINAPI
@@ -95,6 +96,18 @@ struct OSVERSIONINFOEXW {
 };
 typedef OSVERSIONINFOEXW* LPOSVERSIONINFOEXW;
 static_assert(sizeof(OSVERSIONINFOW) == 276 && sizeof(OSVERSIONINFOEXW) == 284, "the sizes callers pass");
+
+struct SYSTEMTIME {
+  WORD wYear;
+  WORD wMonth;
+  WORD wDayOfWeek;
+  WORD wDay;
+  WORD wHour;
+  WORD wMinute;
+  WORD wSecond;
+  WORD wMilliseconds;
+};
+typedef SYSTEMTIME* LPSYSTEMTIME;
 
 struct SECURITY_ATTRIBUTES;
 typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
@@ -212,12 +225,23 @@ BOOL WINAPI GlobalUnlock(HGLOBAL hMem);
 HGLOBAL WINAPI GlobalFree(HGLOBAL hMem);
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                                LPWSTR lpWideCharStr, int cchWideChar);
+UINT WINAPI GetACP();
+
+// Clock.
+void WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime);
 
 // The runtime's wide formatted output; only "%s" with one wide string is
 // supported, which is all the command prints.
 int wprintf(const WCHAR* format, ...);
 
+// The runtime's file opening by a wide path, onto the host's files.
+std::FILE* _wfopen(const WCHAR* filename, const WCHAR* mode);
+
 // The command's entry point, called by the simulated runtime's start-up.
 int wmain(int argc, WCHAR** argv, WCHAR** envp);
 
 #endif  // _WIN32
+
+#ifdef DEVDRIVES_RECORDING
+#include "capture/recorded_calls.h"
+#endif

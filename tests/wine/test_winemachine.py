@@ -67,6 +67,14 @@ class Values(unittest.TestCase):
         for value, expected in cases:
             self.assertEqual(w.registry_value(value), expected, value)
 
+    def test_a_key_given_as_a_list_names_each_value_itself(self):
+        machine = {"registry": {"SYSTEM\\MountedDevices": [
+            {"name": "\\DosDevices\\H:", "type": "REG_BINARY", "hex": "41"},
+            {"nameHex": "4100 00d8", "type": "REG_SZ", "text": "x"},
+        ]}}
+        self.assertEqual(w.mounted_devices(machine),
+                         [("\\DosDevices\\H:", 3, b"A"), ("A\ud800", 1, b"x\0\0\0")])
+
     def test_device_keys_hold_class_properties_and_values(self):
         machine = {
             "devices": [
@@ -173,6 +181,10 @@ class Expressing(unittest.TestCase):
             machine_with_table({"\\??\\Volume" + VOLUME_A + "\\": binary("c")}),
             {"wine": {"versions": ["win3.1"]}},
             {"systemDirectory": "C:\\WINNT\\system32"},
+            {"codePage": 932},
+            {"devices": [{"instanceId": {"hex": "00d8"}}]},
+            {"devices": [{"instanceId": "A\\B\\C", "hardwareIds": {"error": 5}}]},
+            {"devices": [{"instanceId": "A\\B\\C", "service": {"error": 1168}}]},
         ]
         for machine in cases:
             self.assertNotEqual(w.cannot_express(machine), [], machine)

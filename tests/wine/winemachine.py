@@ -103,6 +103,11 @@ def registry_value(value):
     return kind, hex_bytes(value["hex"])
 
 
+def failing(value):
+    """A property whose read fails ({"error": code}): it has no bytes."""
+    return isinstance(value, dict) and "error" in value
+
+
 def property_bytes(value, multi):
     if isinstance(value, dict):
         return hex_bytes(value["hex"])
@@ -119,6 +124,21 @@ def file_bytes(entry):
     return entry.get("text", "").encode("latin-1")
 
 
+def named_values(values):
+    """[(name, value)] of a key's values, given as an object or as a list
+    whose items carry "name" (or "nameHex", UTF-16LE bytes)."""
+    if isinstance(values, dict):
+        return list(values.items())
+    named = []
+    for item in values:
+        item = dict(item)
+        name = item.pop("name", None)
+        if name is None:
+            name = hex_bytes(item.pop("nameHex")).decode("utf-16-le", "surrogatepass")
+        named.append((name, item))
+    return named
+
+
 def registry_keys(machine):
     """Every key under HKLM the machine holds: [(path, [(name, type, data)])],
     devices first, keys that differ only in case merged as Wine merges them."""
@@ -131,20 +151,20 @@ def registry_keys(machine):
             keys[folded] = (path, {})
             order.append(folded)
         held = keys[folded][1]
-        for name, value in values.items():
+        for name, value in named_values(values):
             held[name.lower()] = (name,) + registry_value(value)
 
     for device in machine.get("devices", []):
-        if not device.get("enumKey", True):
-            continue
+        if not device.get("enumKey", True) or not isinstance(device["instanceId"], str):
+            continue  # an ID that is not text (cannot_express) has no key here
         instance = device["instanceId"]
         bus = instance.split("\\", 1)[0].upper()
         values = {"ClassGUID": CLASS_GUIDS.get(bus, OTHER_CLASS_GUID)}
         add(ENUM + instance, values)
         properties = keys[(ENUM + instance).lower()][1]
-        if "hardwareIds" in device:
+        if "hardwareIds" in device and not failing(device["hardwareIds"]):
             properties["hardwareid"] = ("HardwareID", 7, property_bytes(device["hardwareIds"], True))
-        if "service" in device:
+        if "service" in device and not failing(device["service"]):
             properties["service"] = ("Service", 1, property_bytes(device["service"], False))
         add(ENUM + instance, device.get("values", {}))
     for path, values in machine.get("registry", {}).items():
@@ -226,9 +246,17 @@ def cannot_express(machine):
     for version in machine.get("wine", {}).get("versions", []):
         if version not in WINE_VERSIONS:
             reasons.append(f"unknown Wine version {version!r}")
+    if machine.get("codePage", 1252) != 1252:
+        reasons.append(f"code page {machine['codePage']}, where the runner's prefix uses 1252")
     seen = set()
     for device in machine.get("devices", []):
+        if not isinstance(device["instanceId"], str):
+            reasons.append("an instance ID that is not text")
+            continue
         instance = device["instanceId"]
+        for prop in ("hardwareIds", "service"):
+            if failing(device.get(prop)):
+                reasons.append(f"device {instance}: reading its {prop} fails, which Wine cannot be made to do")
         if not device.get("enumKey", True):
             reasons.append(f"device {instance} has no registry key")
         if len(instance.split("\\")) != 3 or "" in instance.split("\\"):
@@ -495,9 +523,9 @@ class Session:
     def exe_folder(self):
         return os.path.join(self.prefix, "drive_c", "windows", "temp")
 
-    def run_exe(self, version, dll_overrides=None):
+    def run_exe(self, version, dll_overrides=None, args=(), prefix=""):
         """(stdout bytes, exit code, stderr bytes) of one run."""
-        result = self.wine(f"C:\\windows\\temp\\{exe_name(version)}", dll_overrides=dll_overrides)
+        result = self.wine(f"C:\\windows\\temp\\{prefix}{exe_name(version)}", *args, dll_overrides=dll_overrides)
         return result.stdout, result.returncode, result.stderr
 
     def close(self):
@@ -511,7 +539,7 @@ class Session:
 # ---------------------------------------------------------------------------
 # Command line
 
-def run_file(path, exe, template, regset, show):
+def run_file(path, exe, template, regset, show, args=(), save_stdout=None):
     """Runs one machine file; returns (status, detail lines)."""
     name = os.path.basename(path)
     machine = load(path)
@@ -533,7 +561,10 @@ def run_file(path, exe, template, regset, show):
     session = Session(template, regset, machine, run_versions, exe)
     try:
         for version in run_versions:
-            stdout, code, stderr = session.run_exe(version)
+            stdout, code, stderr = session.run_exe(version, args=args)
+            if save_stdout:
+                with open(save_stdout, "wb") as f:
+                    f.write(stdout)
             if show:
                 sys.stdout.buffer.write(stdout)
                 sys.stdout.write(f"\nexit code: {code}\n")
@@ -560,6 +591,10 @@ def main(argv=None):
     parser.add_argument("--exe", default=DEFAULT_EXE, help="the exe (default: %(default)s)")
     parser.add_argument("--show", action="store_true",
                         help="print the exe's output and exit code instead of comparing them")
+    parser.add_argument("--arg", action="append", default=[], dest="exe_args",
+                        help="an argument for the exe (repeatable)")
+    parser.add_argument("--save-stdout", metavar="FILE",
+                        help="write the exe's raw stdout of the (last) run to FILE")
     parser.add_argument("machines", nargs="+", metavar="MACHINE.json")
     args = parser.parse_args(argv)
     if not os.path.isfile(args.exe):
@@ -577,7 +612,7 @@ def main(argv=None):
     for path in args.machines:
         began = time.monotonic()
         try:
-            status, details = run_file(path, args.exe, template, regset, args.show)
+            status, details = run_file(path, args.exe, template, regset, args.show, args.exe_args, args.save_stdout)
         except (MachineError, KeyError, TypeError, ValueError, RuntimeError, subprocess.SubprocessError) as error:
             status, details = "FAIL", [f"{type(error).__name__}: {error}"]
         counts[status] += 1

@@ -2,6 +2,7 @@
 // memory and the ANSI code page (Windows-1252), as Windows documents them.
 // The simulated volumes are read-only: parameters the command never passes
 // (writing, creating, overlapped reads) are not modelled and end the process.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -22,6 +23,7 @@ struct GlobalBlock {
 };
 
 std::set<FileHandle*> openFiles;
+bool codePageNoted = false;  // said once per machine
 std::set<GlobalBlock*> globalBlocks;
 
 bool Fails(const char* call) {
@@ -149,6 +151,7 @@ void SimResetFiles() {
     delete block;
   }
   globalBlocks.clear();
+  codePageNoted = false;
 }
 
 DWORD WINAPI SimGetLogicalDrives() {
@@ -325,6 +328,11 @@ int WINAPI SimMultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiBy
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
+  if (CodePage == CP_ACP && Sim().machine.codePage != 1252 && !codePageNoted) {
+    std::fprintf(stderr, "sim: code page %u is not modelled; text is converted as 1252\n",
+                 static_cast<unsigned>(Sim().machine.codePage));
+    codePageNoted = true;
+  }
   if ((dwFlags & ~(MB_PRECOMPOSED | MB_ERR_INVALID_CHARS)) != 0) {
     SetLastError(ERROR_INVALID_FLAGS);
     return 0;
@@ -346,3 +354,5 @@ int WINAPI SimMultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiBy
   }
   return static_cast<int>(length);
 }
+
+UINT WINAPI GetACP() { return Sim().machine.codePage; }

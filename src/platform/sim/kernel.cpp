@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "platform/sim/setupapi.h"
 #include "platform/sim/sim.h"
@@ -194,4 +195,20 @@ int wprintf(const WCHAR* format, ...) {
   for (; *text != 0; ++text) bytes += (*text < 128) ? static_cast<char>(*text) : '?';
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);
   return static_cast<int>(bytes.size());
+}
+
+// The host's clock, in UTC.
+void WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime) {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  *lpSystemTime = SYSTEMTIME{static_cast<WORD>(utc.tm_year + 1900), static_cast<WORD>(utc.tm_mon + 1),
+                             static_cast<WORD>(utc.tm_wday), static_cast<WORD>(utc.tm_mday),
+                             static_cast<WORD>(utc.tm_hour), static_cast<WORD>(utc.tm_min),
+                             static_cast<WORD>(utc.tm_sec), 0};
+}
+
+// Paths are the host's, given in UTF-16 as msvcrt takes them.
+std::FILE* _wfopen(const WCHAR* filename, const WCHAR* mode) {
+  return std::fopen(SimToUtf8(filename).c_str(), SimToUtf8(mode).c_str());
 }

@@ -24,11 +24,13 @@ struct SimKey {
 };
 
 // A present device as the Setup API lists it. An absent property makes its
-// read fail with ERROR_INVALID_DATA.
+// read fail with its error code (ERROR_INVALID_DATA unless the file says).
 struct SimDevice {
   std::u16string instanceId;
   std::optional<SimBytes> hardwareIds;  // REG_MULTI_SZ bytes, as the driver published them
   std::optional<SimBytes> service;      // REG_SZ bytes
+  DWORD hardwareIdsError = ERROR_INVALID_DATA;
+  DWORD serviceError = ERROR_INVALID_DATA;
 };
 
 struct SimFile {
@@ -87,6 +89,7 @@ struct SimulatedMachine {
   DWORD driveMask = 0;
   std::vector<SimVolume> volumes;
   std::optional<SimVersion> version = SimVersion{};  // empty: GetVersionExW fails
+  UINT codePage = 1252;  // GetACP; text is converted as 1252 whatever it says
   std::vector<SimFault> faults;
   DWORD largestAllocation = kSimDefaultLargestAllocation;
   // Total platform calls after which the process aborts, as a run that

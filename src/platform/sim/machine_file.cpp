@@ -111,6 +111,19 @@ SimBytes Bytes8(const std::string& text, const Field& field) {
   return bytes;
 }
 
+// UTF-16 text, or {"hex": ...} with its UTF-16LE bytes for text that is not
+// well-formed (a lone surrogate).
+std::u16string Utf16Text(const Json& value, const Field& field) {
+  if (!value.is_object()) return SimFromUtf8(String(value, field));
+  OnlyKeys(value, field, {"hex"});
+  Expect(value.contains("hex"), field["hex"], "is required");
+  const SimBytes bytes = Hex(value["hex"], field["hex"]);
+  Expect(bytes.size() % 2 == 0, field["hex"], "must hold whole UTF-16 characters");
+  std::u16string text;
+  for (std::size_t i = 0; i < bytes.size(); i += 2) text += static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+  return text;
+}
+
 DWORD RegistryType(const Json& value, const Field& field) {
   if (value.is_number()) return Number(value, field);
   static const std::pair<const char*, DWORD> names[] = {
@@ -153,8 +166,29 @@ SimValue Value(const std::string& name, const Json& value, const Field& field) {
   return result;
 }
 
+// The list form names each value inside it: "name", or "nameHex" with the
+// UTF-16LE bytes of a name that is not well-formed text.
+std::vector<SimValue> ValueList(const Json& list, const Field& field) {
+  std::vector<SimValue> values;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const Field at = field[i];
+    Expect(list[i].is_object(), at, "must be an object");
+    Json value = list[i];
+    Expect(value.contains("name") != value.contains("nameHex"), at, "needs exactly one of name, nameHex");
+    const std::u16string name = value.contains("name") ? Utf16Text(value["name"], at["name"])
+                                                       : Utf16Text(Json{{"hex", value["nameHex"]}}, at["nameHex"]);
+    value.erase("name");
+    value.erase("nameHex");
+    SimValue parsed = Value("", value, at);
+    parsed.name = name;
+    values.push_back(parsed);
+  }
+  return values;
+}
+
 std::vector<SimValue> Values(const Json& object, const Field& field) {
-  Expect(object.is_object(), field, "must be an object of values");
+  if (object.is_array()) return ValueList(object, field);
+  Expect(object.is_object(), field, "must be an object or a list of values");
   std::vector<SimValue> values;
   for (auto it = object.begin(); it != object.end(); ++it) {
     values.push_back(Value(it.key(), it.value(), field[it.key()]));
@@ -162,15 +196,21 @@ std::vector<SimValue> Values(const Json& object, const Field& field) {
   return values;
 }
 
-// A property given as a list of strings (or a string) or as raw hex bytes.
-SimBytes Property(const Json& value, const Field& field, bool multi) {
+// A property given as a list of strings (or a string), as raw hex bytes,
+// or as the error code its read fails with.
+void Property(const Json& value, const Field& field, bool multi, std::optional<SimBytes>& bytes, DWORD& error) {
   if (value.is_object()) {
-    OnlyKeys(value, field, {"hex"});
-    Expect(value.contains("hex"), field["hex"], "is required");
-    return Hex(value["hex"], field["hex"]);
+    OnlyKeys(value, field, {"hex", "error"});
+    Expect(value.size() == 1, field, "needs exactly one of hex, error");
+    if (value.contains("error")) {
+      error = Number(value["error"], field["error"]);
+      Expect(error != ERROR_SUCCESS, field["error"], "must not be 0");
+      return;
+    }
+    bytes = Hex(value["hex"], field["hex"]);
+    return;
   }
-  if (multi) return MultiString(value, field);
-  return Utf16(String(value, field), true);
+  bytes = multi ? MultiString(value, field) : Utf16(String(value, field), true);
 }
 
 void ParseDevices(const Json& list, const Field& field, SimulatedMachine& machine) {
@@ -181,9 +221,11 @@ void ParseDevices(const Json& list, const Field& field, SimulatedMachine& machin
     OnlyKeys(item, at, {"instanceId", "hardwareIds", "service", "values", "enumKey"});
     Expect(item.contains("instanceId"), at["instanceId"], "is required");
     SimDevice device;
-    device.instanceId = SimFromUtf8(String(item["instanceId"], at["instanceId"]));
-    if (item.contains("hardwareIds")) device.hardwareIds = Property(item["hardwareIds"], at["hardwareIds"], true);
-    if (item.contains("service")) device.service = Property(item["service"], at["service"], false);
+    device.instanceId = Utf16Text(item["instanceId"], at["instanceId"]);
+    if (item.contains("hardwareIds")) {
+      Property(item["hardwareIds"], at["hardwareIds"], true, device.hardwareIds, device.hardwareIdsError);
+    }
+    if (item.contains("service")) Property(item["service"], at["service"], false, device.service, device.serviceError);
     const bool enumKey = !item.contains("enumKey") || Boolean(item["enumKey"], at["enumKey"]);
     if (enumKey) {
       SimKey key{u"SYSTEM\\CurrentControlSet\\Enum\\" + device.instanceId, {}};
@@ -241,8 +283,8 @@ void ParseVolumes(const Json& list, const Field& field, SimulatedMachine& machin
     OnlyKeys(item, at, {"guid", "medium", "files"});
     Expect(item.contains("guid"), at["guid"], "is required");
     SimVolume volume;
-    volume.guid = SimFromUtf8(String(item["guid"], at["guid"]));
-    Expect(volume.guid.size() > 2 && volume.guid.front() == u'{' && volume.guid.back() == u'}', at["guid"],
+    volume.guid = Utf16Text(item["guid"], at["guid"]);
+    Expect(volume.guid.size() >= 2 && volume.guid.front() == u'{' && volume.guid.back() == u'}', at["guid"],
            "must be a GUID in braces");
     if (item.contains("medium")) {
       const std::string medium = String(item["medium"], at["medium"]);
@@ -353,12 +395,15 @@ SimulatedMachine ParseMachine(const std::string& text, const std::string& name) 
   const Field top(name, "");
   OnlyKeys(root, top,
            {"description", "expect", "wine", "systemDirectory", "setupApi", "os", "devices", "registry", "drives",
-            "volumes", "faults", "maxAllocation"});
+            "volumes", "faults", "maxAllocation", "captured", "codePage"});
   SimulatedMachine machine;
   if (root.contains("systemDirectory")) {
     machine.systemDirectory = SimFromUtf8(String(root["systemDirectory"], top["systemDirectory"]));
     Expect(!machine.systemDirectory.empty(), top["systemDirectory"], "must not be empty");
   }
+  // Where and when a capture was taken; a replay has no use for it.
+  if (root.contains("captured")) Expect(root["captured"].is_object(), top["captured"], "must be an object");
+  if (root.contains("codePage")) machine.codePage = Number(root["codePage"], top["codePage"]);
   if (root.contains("setupApi")) ParseSetupApi(root["setupApi"], top["setupApi"], machine);
   if (root.contains("os")) machine.version = Version(root["os"], top["os"]);
   if (root.contains("devices")) ParseDevices(root["devices"], top["devices"], machine);

@@ -84,15 +84,18 @@ BOOL WINAPI GetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
   if (device == nullptr) return FALSE;
   const std::optional<SimBytes>* property = nullptr;
   DWORD type = REG_NONE;
+  DWORD error = ERROR_INVALID_DATA;
   if (Property == SPDRP_HARDWAREID) {
     property = &device->hardwareIds;
     type = REG_MULTI_SZ;
+    error = device->hardwareIdsError;
   } else if (Property == SPDRP_SERVICE) {
     property = &device->service;
     type = REG_SZ;
+    error = device->serviceError;
   }
   if (property == nullptr || !property->has_value()) {
-    SetLastError(ERROR_INVALID_DATA);
+    SetLastError(error);
     return FALSE;
   }
   const SimBytes& bytes = **property;

@@ -1,0 +1,23 @@
+// Writes a capture as a machine file (docs/machine-files.md): UTF-8 JSON
+// that says exactly what was read. Text that is not well-formed UTF-16
+// (a lone surrogate) and data that is not text are written as hex bytes.
+#pragma once
+
+#include "capture/captured_machine.h"
+
+// The "captured" block: which capture, on which Windows, when.
+struct CaptureStamp {
+  const char* version = "";
+  bool windowsKnown = false;
+  CapturedVersion windows;
+  WORD year = 0;
+  WORD month = 0;
+  WORD day = 0;
+};
+
+void WriteMachineFile(const CapturedMachine& machine, const CapturedResult& result, const CaptureStamp& stamp,
+                      std::vector<char>& out);
+
+// The descriptor that gives the reader a value of valueChars characters
+// (none when 0): what a capture keeps of a descriptor it does not hold.
+CapturedBytes StandInDescriptor(DWORD valueChars);

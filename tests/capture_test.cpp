@@ -1,0 +1,430 @@
+// The field capture over the sim: a capture replays to the command's own
+// result, a capture of the replay is the same file, anonymized captures
+// keep the result and lose the identifying text, and the writer says
+// exactly what was read.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "capture/anonymizer.h"
+#include "capture/capture_run.h"
+#include "capture/machine_writer.h"
+#include "capture_support.h"
+#include "platform/sim/machine_file.h"
+#include "test_support.h"
+
+namespace {
+
+std::string Written(const CapturedMachine& machine, const CapturedResult& result) {
+  CaptureStamp stamp;
+  stamp.version = "test";
+  std::vector<char> text;
+  WriteMachineFile(machine, result, stamp, text);
+  return std::string(text.begin(), text.end());
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Machines a capture can be taken of in process: no injected faults, and
+// the Setup API whole (the binding resolved it once, at start-up).
+bool Capturable(const SimulatedMachine& machine) {
+  return machine.faults.empty() && machine.setupApiPresent && machine.missingEntryPoints.empty() &&
+         machine.callLimit == 0;
+}
+
+// Serials and volume GUIDs of a machine, upper-cased. A serial of two or
+// three characters occurs by chance anywhere (in a GUID's digits, in a
+// hardware ID) and says nothing there.
+std::vector<std::string> IdentifyingTexts(const SimulatedMachine& machine) {
+  std::vector<std::string> texts;
+  for (const SimDevice& device : machine.devices) {
+    const std::string id = SimToUtf8(device.instanceId);
+    const std::string serial = id.substr(id.rfind('\\') + 1);
+    if (Upper(id).rfind("USB\\", 0) == 0 && serial.size() >= 4) texts.push_back(Upper(serial));
+  }
+  for (const SimVolume& volume : machine.volumes) texts.push_back(Upper(SimToUtf8(volume.guid)));
+  return texts;
+}
+
+struct Case {
+  std::string name;
+  std::string text;  // the machine file
+  std::string kept = "";  // what the capture must hold, though the scan read less of it
+};
+
+void PrintTo(const Case& source, std::ostream* out) { *out << source.name; }
+
+std::vector<Case> MachineFiles() {
+  std::vector<Case> cases;
+  for (const auto& entry : std::filesystem::directory_iterator(MACHINES_DIR)) {
+    cases.push_back({entry.path().stem().string(), ReadAll(entry.path().string()), ""});
+  }
+  std::sort(cases.begin(), cases.end(), [](const Case& a, const Case& b) { return a.name < b.name; });
+  return cases;
+}
+
+const std::string kMount = R"("SYSTEM\\MountedDevices": {
+      "\\DosDevices\\H:": {"type": "REG_BINARY", "text": "_??_USBSTOR#Disk#SER1&0#"},
+      "\\DosDevices\\I:": {"type": "REG_BINARY", "text": "_??_USBSTOR#Disk#SER1&1#"},
+      "\\??\\Volume{aaaaaaaa-0000-0000-0000-000000000001}": {"type": "REG_BINARY", "text": "_??_USBSTOR#Disk#SER1&0#"},
+      "\\??\\Volume{aaaaaaaa-0000-0000-0000-000000000002}": {"type": "REG_BINARY", "text": "_??_USBSTOR#Disk#SER1&1#"}})";
+
+std::string DeviceMachine(const std::string& service, const std::string& mainFile, const std::string& more = "") {
+  return R"({"drives": "CHI", "devices": [
+    {"instanceId": "USB\\VID_045E&PID_FFFF\\SER1", "hardwareIds": ["USB\\VID_045E&PID_FFFF"], "service": ")" +
+         service + R"("},
+    {"instanceId": "USBSTOR\\DISK\\SER1&0"}, {"instanceId": "USBSTOR\\DISK\\SER1&1"}],
+  "registry": {)" + kMount + R"(},
+  "volumes": [{"guid": "{aaaaaaaa-0000-0000-0000-000000000001}", "files": {"device.xml": )" + mainFile + R"(}},
+              {"guid": "{aaaaaaaa-0000-0000-0000-000000000002}")" + more + "}]}";
+}
+
+// Machines that show what a real one can: data larger than the scan's
+// buffers, descriptors beyond the kept size, failures of every kind.
+std::vector<Case> AwkwardMachines() {
+  const std::string longText(300, 'L');
+  const std::string bigDescriptor = "\"<hardware><type>big</type></hardware>" + std::string(70000, ' ') + "\"";
+  return {
+      {"service_longer_than_the_scan_reads", DeviceMachine(longText, "\"<hardware><type>m</type></hardware>\""),
+       "\"service\": \"" + longText + "\""},
+      {"descriptor_beyond_the_kept_size", DeviceMachine("USBSTOR", bigDescriptor)},
+      {"value_too_long_to_convert",
+       DeviceMachine("USBSTOR", "\"<hardware><type>" + std::string(300, 'v') + "</type></hardware>\"")},
+      {"descriptor_with_bytes_beyond_ascii", DeviceMachine("USBSTOR", "{\"hex\": \"3c68617264776172653e3c747970653ee93c2f747970653e\"}")},
+      {"card_volume_without_medium", DeviceMachine("USBSTOR", "\"<hardware><type>m</type></hardware>\"", ", \"medium\": \"none\"")},
+      {"card_volume_refusing_access",
+       DeviceMachine("USBSTOR", "\"<hardware><type>m</type></hardware>\"", ", \"medium\": \"denied\"")},
+      {"hardware_ids_refused", R"({"devices": [
+         {"instanceId": "USB\\VID_045E&PID_FFFF\\QSERIAL7", "hardwareIds": {"error": 5}, "service": "USBSTOR"}]})"},
+      {"hardware_ids_of_odd_length", R"({"devices": [
+         {"instanceId": "USB\\VID_045E&PID_FFFF\\QSERIAL7", "hardwareIds": {"hex": "5500 5300 42"}}]})"},
+      {"parent_id_prefix_longer_than_the_scan_reads", R"({"os": {"major": 5, "minor": 1}, "drives": "H", "devices": [
+         {"instanceId": "USB\\VID_045E&PID_FFFF\\PSERIAL3", "hardwareIds": ["USB\\VID_045E&PID_FFFF"], "service": "USBSTOR"},
+         {"instanceId": "USBSTOR\\DISK\\PSERIAL3&0", "values": {"ParentIdPrefix": ")" + longText + R"("}},
+         {"instanceId": "USBSTOR\\DISK\\PSERIAL3&1", "values": {"ParentIdPrefix": {"type": "REG_BINARY", "hex": "3700 2600"}}},
+         {"instanceId": "USBSTOR\\DISK\\PSERIAL3&2", "enumKey": false}],
+       "registry": {"SYSTEM\\MountedDevices": {"\\DosDevices\\H:": "x"}}})",
+       "\"ParentIdPrefix\": \"" + longText + "\""},
+      {"mount_record_longer_than_the_scan_reads", R"({"drives": "H", "devices": [
+         {"instanceId": "USB\\VID_045E&PID_FFFF\\PSERIAL3", "hardwareIds": ["USB\\VID_045E&PID_FFFF"], "service": "USBSTOR"},
+         {"instanceId": "USBSTOR\\DISK\\PSERIAL3&0"}],
+       "registry": {"SYSTEM\\MountedDevices": {
+         "\\??\\Volume{bbbbbbbb-0000-0000-0000-000000000001}": {"type": "REG_BINARY", "text": "PSERIAL3&0)" +
+           std::string(600, '#') + R"("},
+         "\\??\\Volume{bbbbbbbb-0000-0000-0000-000000000002}": {"type": "REG_BINARY", "text": "PSERIAL3&0"},
+         "\\DosDevices\\H:": {"type": "REG_BINARY", "text": "PSERIAL3&0"}}},
+       "volumes": [{"guid": "{bbbbbbbb-0000-0000-0000-000000000002}", "files": {"device.xml": "<hardware><type>m</type></hardware>"}}]})",
+       "PSERIAL3&0" + std::string(600, '#')},
+      {"version_refused", R"({"os": null, "devices": [
+         {"instanceId": "USB\\VID_045E&PID_FFFF\\QSERIAL7", "hardwareIds": ["USB\\VID_045E&PID_FFFF"], "service": "USBSTOR"}]})"},
+  };
+}
+
+class CaptureRoundTrip : public testing::TestWithParam<Case> {};
+
+TEST_P(CaptureRoundTrip, ReplaysToTheCommandsResultAndRecapturesTheSame) {
+  const Case& source = GetParam();
+  const SimulatedMachine machine = ParseMachine(source.text, source.name);
+  if (!Capturable(machine)) GTEST_SKIP() << "faults or a missing Setup API are not captures";
+  const std::string sourcePath = TemporaryFile(source.text);
+  const CommandResult command = RunCommand(sourcePath);
+
+  SimInstall(machine);
+  const CaptureRun run = RunCapture();
+  EXPECT_EQ(std::string(run.result.stdoutBytes.begin(), run.result.stdoutBytes.end()), command.out);
+  EXPECT_EQ(run.result.exitCode, command.exitCode);
+  const std::string captured = Written(run.machine, run.result);
+  EXPECT_NE(captured.find(source.kept), std::string::npos) << captured;
+
+  const std::string capturedPath = TemporaryFile(captured);
+  const CommandResult replay = RunCommand(capturedPath);
+  EXPECT_EQ(replay.out, command.out) << captured;
+  EXPECT_EQ(replay.exitCode, command.exitCode);
+  EXPECT_EQ(replay.err, "");
+
+  SimInstall(ParseMachine(captured, "capture"));
+  const CaptureRun again = RunCapture();
+  EXPECT_EQ(Written(again.machine, again.result), captured);
+
+  CapturedMachine anonymized = run.machine;
+  Anonymize(anonymized);
+  const std::string hidden = Written(anonymized, run.result);
+  const std::string hiddenPath = TemporaryFile(hidden);
+  const CommandResult hiddenReplay = RunCommand(hiddenPath);
+  EXPECT_EQ(hiddenReplay.out, command.out) << hidden;
+  EXPECT_EQ(hiddenReplay.exitCode, command.exitCode);
+  for (const std::string& text : IdentifyingTexts(machine)) {
+    EXPECT_EQ(Upper(hidden).find(text), std::string::npos) << text << " left in\n" << hidden;
+  }
+  std::remove(sourcePath.c_str());
+  std::remove(capturedPath.c_str());
+  std::remove(hiddenPath.c_str());
+}
+
+std::string CaseName(const testing::TestParamInfo<Case>& info) {
+  std::string name = info.param.name;
+  for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(MachineFiles, CaptureRoundTrip, testing::ValuesIn(MachineFiles()), CaseName);
+INSTANTIATE_TEST_SUITE_P(Awkward, CaptureRoundTrip, testing::ValuesIn(AwkwardMachines()), CaseName);
+
+constexpr DWORD kElementNotFound = 1168;
+
+CapturedText Wide(const std::u16string& text) { return CapturedText(text.begin(), text.end()); }
+
+CapturedBytes Bytes(std::initializer_list<int> bytes) {
+  CapturedBytes out;
+  for (int b : bytes) out.push_back(static_cast<BYTE>(b));
+  return out;
+}
+
+CapturedProperty Read(const CapturedBytes& bytes, DWORD error = ERROR_SUCCESS) {
+  CapturedProperty property;
+  property.read = true;
+  property.error = error;
+  property.bytes = bytes;
+  return property;
+}
+
+// Whatever the system returned, the file says it exactly and stays valid
+// UTF-8 JSON that the machine-file reader takes back.
+TEST(CaptureWriter, WritesWhatTheSystemReturnedExactly) {
+  CapturedMachine machine;
+  machine.setupApiLoaded = true;
+  machine.codePage = 932;
+  machine.versionAsked = true;
+  machine.versionRead = true;
+  machine.version = CapturedVersion{5, 1, 2600, 2, Wide(u"Service Pack 3")};
+  machine.driveMask = 0xFC000081u;  // bits beyond Z are not letters
+
+  CapturedDevice lone;
+  lone.instanceId = Wide(u"USB\\VID_045E&PID_FFFF\\A\xD800" u"B");
+  lone.hardwareIds = Read(Bytes({'U', 0, 0, 0, 0, 0}));
+  lone.service = Read({}, kElementNotFound);
+  lone.keyOpened = true;
+  lone.keyFound = true;
+  lone.prefixFound = true;
+  lone.prefixType = REG_SZ;
+  lone.prefix = Bytes({'7', 0, '&', 0});  // no terminator
+  machine.devices.push_back(lone);
+
+  CapturedDevice text;
+  text.instanceId = Wide(u"USBSTOR\\\"quoted\"\\tab\there\x01\xE9\xD83D\xDE00");
+  text.hardwareIds = Read(Bytes({'a', 0, 0, 0, 0, 0, 'b', 0, 0, 0, 0, 0}));  // an empty string inside the list
+  text.service = Read(Bytes({'s', 0, 0, 0}));
+  text.keyOpened = true;
+  text.keyFound = false;
+  machine.devices.push_back(text);
+
+  machine.mountTableFound = true;
+  machine.mountTable.push_back(CapturedValue{Wide(u"\\DosDevices\\H:"), REG_BINARY, Bytes({'S', 0, 'x'})});
+  machine.mountTable.push_back(CapturedValue{Wide(u"lone\xDC00"), REG_SZ, Bytes({'a', 0, 0, 0})});
+  machine.mountTable.push_back(CapturedValue{Wide(u"ctrl\n"), 0x12345u, Bytes({})});
+  machine.mountTable.push_back(CapturedValue{Wide(u"multi"), REG_MULTI_SZ, Bytes({0, 0})});
+  machine.mountTable.push_back(CapturedValue{Wide(u"dword"), REG_DWORD, Bytes({1, 0, 0, 0})});
+  machine.mountTable.push_back(CapturedValue{Wide(u"expand"), REG_EXPAND_SZ, Bytes({'%', 0, 0xD8, 0xD8, 0, 0})});
+
+  CapturedVolume volume;
+  volume.guid = Wide(u"{cccccccc-0000-0000-0000-000000000001}");
+  CapturedPath binary;
+  binary.inside = Wide(u"device.xml");
+  binary.attributes = FILE_ATTRIBUTE_ARCHIVE;
+  binary.opened = true;
+  binary.contentKept = true;
+  binary.content = Bytes({0, 0xFF, '"', '\\', 0x7F, 0x80});
+  volume.paths.push_back(binary);
+  CapturedPath missing;
+  missing.inside = Wide(u"gone");
+  missing.error = ERROR_FILE_NOT_FOUND;
+  volume.paths.push_back(missing);
+  machine.volumes.push_back(volume);
+
+  CapturedResult result;
+  const std::string written = Written(machine, result);
+  EXPECT_EQ(DumpMachine(ParseMachine(written, "written")), DumpMachine(ExpectedReplay(machine))) << written;
+}
+
+TEST(CaptureWriter, SaysWhichFailuresAVolumeShowed) {
+  for (DWORD error : {DWORD{ERROR_NOT_READY}, DWORD{ERROR_ACCESS_DENIED}, DWORD{ERROR_PATH_NOT_FOUND}}) {
+    CapturedMachine machine;
+    machine.setupApiLoaded = true;
+    CapturedVolume volume;
+    volume.guid = Wide(u"{dddddddd-0000-0000-0000-000000000001}");
+    for (const char16_t* inside : {u"__TFAT_HIDDEN_ROOT_DIR__", u"device.xml"}) {
+      CapturedPath path;
+      path.inside = Wide(inside);
+      path.error = error;
+      volume.paths.push_back(path);
+    }
+    machine.volumes.push_back(volume);
+    const SimulatedMachine read = ParseMachine(Written(machine, CapturedResult{}), "written");
+    ASSERT_EQ(read.volumes.size(), 1u);
+    EXPECT_EQ(read.volumes[0].medium, error == ERROR_NOT_READY       ? SimMedium::NoMedium
+                                      : error == ERROR_ACCESS_DENIED ? SimMedium::AccessDenied
+                                                                     : SimMedium::Ready);
+    EXPECT_TRUE(read.volumes[0].entries.empty());
+  }
+}
+
+// One serial in several letter cases, and a volume GUID: every occurrence
+// gets the same stand-in, in the occurrence's own letter case.
+TEST(CaptureAnonymizer, ReplacesEachSerialAndGuidConsistentlyInAnyCase) {
+  CapturedMachine machine;
+  CapturedDevice device;
+  device.instanceId = Wide(u"USB\\VID_045E&PID_FFFF\\AB12cd");
+  device.hardwareIds = Read(Bytes({'A', 0, 'B', 0, '1', 0, '2', 0, 0, 0, 0, 0}));
+  machine.devices.push_back(device);
+  CapturedDevice child;
+  child.instanceId = Wide(u"USBSTOR\\DISK&VEN_AB12CD\\AB12CD&0");
+  child.prefixFound = true;
+  child.prefix = Bytes({'a', 0, 'b', 0, '1', 0, '2', 0, 'c', 0, 'd', 0, 0, 0});
+  machine.devices.push_back(child);
+  // A name with more after the GUID: the GUID alone is replaced.
+  machine.mountTable.push_back(CapturedValue{Wide(u"\\??\\Volume{eeeeeeee-0000-0000-0000-00000000000a}\\"), REG_NONE, {}});
+  machine.mountTable.push_back(CapturedValue{Wide(u"\\??\\Volume{eeeeeeee-0000-0000-0000-00000000000a}"), REG_BINARY,
+                                             Bytes({'#', 0, 'a', 0, 'B', 0, '1', 0, '2', 0, 'C', 0, 'd', 0, '&', 0})});
+  CapturedVolume volume;
+  volume.guid = Wide(u"{EEEEEEEE-0000-0000-0000-00000000000A}");
+  CapturedPath descriptor;
+  descriptor.inside = Wide(u"device.xml");
+  descriptor.attributes = FILE_ATTRIBUTE_ARCHIVE;
+  descriptor.opened = true;
+  descriptor.contentKept = true;
+  descriptor.content = Bytes({'<', 's', 'e', 'c', 'r', 'e', 't', '>'});
+  descriptor.valueChars = 3;
+  volume.paths.push_back(descriptor);
+  machine.volumes.push_back(volume);
+
+  Anonymize(machine);
+  const std::u16string id(machine.devices[0].instanceId.begin(), machine.devices[0].instanceId.end());
+  const std::u16string serial = id.substr(id.rfind(u'\\') + 1);
+  ASSERT_EQ(serial.size(), 6u);
+  EXPECT_NE(serial, u"AB12cd");
+  EXPECT_EQ(id.substr(0, id.rfind(u'\\')), u"USB\\VID_045E&PID_FFFF");
+  // The stand-in keeps the shape: letters where letters were, digits where digits were.
+  EXPECT_TRUE(std::isupper(serial[0]) && std::isupper(serial[1]) && std::isdigit(serial[2]) &&
+              std::isdigit(serial[3]) && std::islower(serial[4]) && std::islower(serial[5]));
+  std::u16string upper = serial;
+  for (char16_t& c : upper) c = static_cast<char16_t>(std::toupper(c));
+  // Only the child's last component: the device part names hardware.
+  EXPECT_EQ(Wide(u"USBSTOR\\DISK&VEN_AB12CD\\" + upper + u"&0"), machine.devices[1].instanceId);
+  EXPECT_EQ(machine.devices[0].hardwareIds.bytes, device.hardwareIds.bytes);
+  std::u16string lower = upper;
+  for (char16_t& c : lower) c = static_cast<char16_t>(std::tolower(c));
+  CapturedBytes prefix;
+  for (char16_t c : lower + u'\0') prefix.insert(prefix.end(), {static_cast<BYTE>(c), 0});
+  EXPECT_EQ(machine.devices[1].prefix, prefix);
+  CapturedBytes expectedRecord = Bytes({'#', 0});
+  const std::u16string mixed = std::u16string() + lower[0] + upper[1] + upper[2] + upper[3] + upper[4] + lower[5];
+  for (char16_t c : mixed + u'&') expectedRecord.insert(expectedRecord.end(), {static_cast<BYTE>(c), 0});
+  EXPECT_EQ(machine.mountTable[1].data, expectedRecord);
+  // The GUID: the same stand-in in the value name and on the volume.
+  const std::u16string name(machine.mountTable[1].name.begin(), machine.mountTable[1].name.end());
+  EXPECT_EQ(machine.mountTable[0].name, Wide(name + u"\\"));
+  const std::u16string guid(machine.volumes[0].guid.begin(), machine.volumes[0].guid.end());
+  std::u16string lowerGuid = guid;
+  for (char16_t& c : lowerGuid) c = static_cast<char16_t>(std::tolower(c));
+  EXPECT_EQ(name, u"\\??\\Volume" + lowerGuid);
+  EXPECT_EQ(guid.size(), 38u);
+  for (std::size_t i : {0u, 9u, 14u, 19u, 24u, 37u}) EXPECT_EQ(guid[i], u"{EEEEEEEE-0000-0000-0000-00000000000A}"[i]);
+  EXPECT_NE(guid, u"{EEEEEEEE-0000-0000-0000-00000000000A}");
+  // The descriptor: only the length of its value is kept.
+  EXPECT_FALSE(machine.volumes[0].paths[0].contentKept);
+  EXPECT_TRUE(machine.volumes[0].paths[0].content.empty());
+  EXPECT_EQ(machine.volumes[0].paths[0].valueChars, 3u);
+}
+
+// Where the system sorts keys and values by name (as Wine does), a replay
+// of the anonymized capture must list them in the same order.
+TEST(CaptureAnonymizer, StandInsSortAsTheirOriginals) {
+  const std::vector<std::u16string> serials = {u"0001", u"0002", u"000A", u"0A1", u"AB12", u"AB12X", u"AB_3",
+                                               u"ab9Z", u"Z", u"5&1A2B3C&0&1", u"5&1A2B3C&0&2", u"5&1A2B3D&0"};
+  CapturedMachine machine;
+  for (const std::u16string& serial : serials) {
+    CapturedDevice device;
+    device.instanceId = Wide(u"USB\\VID_1234&PID_5678\\" + serial);
+    machine.devices.push_back(device);
+  }
+  Anonymize(machine);
+  auto folded = [](const CapturedText& id) {
+    std::u16string text(id.begin(), id.end());
+    for (char16_t& c : text) c = static_cast<char16_t>(std::tolower(c));
+    return text;
+  };
+  for (std::size_t i = 0; i < serials.size(); ++i) {
+    for (std::size_t j = 0; j < serials.size(); ++j) {
+      std::u16string a = serials[i], b = serials[j];
+      for (char16_t& c : a) c = static_cast<char16_t>(std::tolower(c));
+      for (char16_t& c : b) c = static_cast<char16_t>(std::tolower(c));
+      EXPECT_EQ(a < b, folded(machine.devices[i].instanceId) < folded(machine.devices[j].instanceId))
+          << SimToUtf8(serials[i]) << " and " << SimToUtf8(serials[j]);
+    }
+    EXPECT_NE(machine.devices[i].instanceId, Wide(u"USB\\VID_1234&PID_5678\\" + serials[i]));
+  }
+}
+
+std::string CapturePath() { return DEVDRIVES_CAPTURE; }
+
+TEST(CaptureCommandLine, RefusesUnknownArgumentsWithUsage) {
+  const std::string empty = TemporaryFile("{}");
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"--verbose"}, {"--output"}, {"--output", "a", "--output", "b"}, {"x"}}) {
+    const CommandResult result = RunProgram(CapturePath(), empty, arguments);
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err.rfind("usage: devdrives-capture", 0), 0u) << result.err;
+  }
+  std::remove(empty.c_str());
+}
+
+TEST(CaptureCommandLine, WritesTheFileOrSaysWhyNot) {
+  const std::string machine = TemporaryFile(MachineFiles().front().text);
+  const std::string output = TemporaryFile("");
+  const CommandResult written = RunProgram(CapturePath(), machine, {"--anonymize", "--output", output});
+  EXPECT_EQ(written.exitCode, 0);
+  EXPECT_EQ(written.out, "");
+  EXPECT_EQ(written.err, "");
+  const std::string file = ReadAll(output);
+  EXPECT_NO_THROW(ParseMachine(file, output));
+  EXPECT_EQ(RunProgram(CapturePath(), machine, {"--anonymize"}).out, file);
+
+  const CommandResult refused = RunProgram(CapturePath(), machine, {"--output", "/nonexistent/dir/capture.json"});
+  EXPECT_NE(refused.exitCode, 0);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1) << refused.err;
+  const CommandResult full = RunProgram(CapturePath(), machine, {"--output", "/dev/full"});
+  EXPECT_NE(full.exitCode, 0);
+  EXPECT_EQ(std::count(full.err.begin(), full.err.end(), '\n'), 1) << full.err;
+  std::remove(machine.c_str());
+  std::remove(output.c_str());
+}
+
+// A replay on a code page the sim does not model says so.
+TEST(CaptureReplay, NamesACodePageTheSimDoesNotModel) {
+  const std::string machine = AwkwardMachines()[3].text;
+  for (const char* codePage : {"932", "1252"}) {
+    const std::string path = TemporaryFile("{\"codePage\": " + std::string(codePage) + ", " + machine.substr(1));
+    const CommandResult replay = RunCommand(path);
+    EXPECT_EQ(replay.out, "[{\"iDrive\":\"H\",\"sdDriveA\":\"I\"}]");
+    EXPECT_EQ(replay.err.find("code page 932") != std::string::npos, codePage == std::string("932")) << replay.err;
+    std::remove(path.c_str());
+  }
+}
+
+}  // namespace

@@ -1,0 +1,167 @@
+#!/usr/bin/env python3
+"""The capture's round trip under Wine.
+
+For every machine file Wine can show: set the machine up under Wine, run
+devdrives-capture.exe on it (plain and --anonymize), and replay both
+captures on the native build and under Wine (devdrives.exe): each must give
+the file's "expect". A capture taken of the replayed capture must equal the
+first (the "captured" block aside), and the anonymized capture must hold
+none of the source's serials and volume GUIDs.
+"""
+
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+import winemachine
+
+REPO = winemachine.REPO
+CAPTURE_PREFIX = "capture-"
+
+
+def identifying_texts(machine):
+    """The source's USB serials and volume GUIDs, upper-cased."""
+    texts = set()
+    for device in machine.get("devices", []):
+        instance = device["instanceId"]
+        if instance.upper().startswith("USB\\"):
+            texts.add(instance.rsplit("\\", 1)[1].upper())
+    for volume in machine.get("volumes", []):
+        texts.add(volume["guid"].upper())
+    # A serial of two or three characters occurs by chance anywhere.
+    return {t for t in texts if len(t) >= 4}
+
+
+def without_stamp(capture):
+    return {k: v for k, v in capture.items() if k != "captured"}
+
+
+def differences(first, second):
+    """Where a capture of the replay differs from the first capture."""
+    first, second = without_stamp(first), without_stamp(second)
+    found = []
+    for key in sorted(set(first) | set(second)):
+        if key == "devices":
+            old = {d["instanceId"] if isinstance(d["instanceId"], str) else str(d["instanceId"]): d
+                   for d in first.get(key, [])}
+            new = {d["instanceId"] if isinstance(d["instanceId"], str) else str(d["instanceId"]): d
+                   for d in second.get(key, [])}
+            if list(old) != list(new):
+                found.append("the devices or their order")
+            found.extend(f"device {i}" for i in old if i in new and old[i] != new[i])
+        elif first.get(key) != second.get(key):
+            found.append(key)
+    return found
+
+
+def replay_native(native, text):
+    with tempfile.NamedTemporaryFile("wb", suffix=".json", delete=False) as f:
+        f.write(text)
+    try:
+        result = subprocess.run([native], env=dict(os.environ, DEVDRIVES_MACHINE=f.name), capture_output=True,
+                                timeout=60)
+        return result.stdout, result.returncode, result.stderr
+    finally:
+        os.unlink(f.name)
+
+
+def check_result(label, stdout, code, expect, problems):
+    if stdout != expect["stdout"].encode("utf-8") or code != expect["exit"]:
+        problems.append(f"{label}: got {stdout!r} exit {code}, expected {expect['stdout']!r} exit {expect['exit']}")
+
+
+def add_exe(session, exe, version):
+    """Puts exe in the session beside the command, under a name that runs as
+    the same Windows version."""
+    name = CAPTURE_PREFIX + winemachine.exe_name(version)
+    shutil.copyfile(exe, os.path.join(session.prefix, "drive_c", "windows", "temp", name))
+    if version != "default":
+        session.wine("reg", "add", f"HKCU\\Software\\Wine\\AppDefaults\\{name}", "/v", "Version", "/d", version, "/f")
+
+
+def capture_under_wine(template, machine, version, command, capture):
+    """{"plain": bytes, "anonymized": bytes} of the capture exe under Wine,
+    and the command's own (stdout, exit) in the same session."""
+    session = winemachine.Session(template, winemachine.ensure_regset(template), machine, [version], command)
+    try:
+        add_exe(session, capture, version)
+        runs = {}
+        for label, args in (("plain", ()), ("anonymized", ("--anonymize",))):
+            stdout, code, stderr = session.run_exe(version, args=args, prefix=CAPTURE_PREFIX)
+            if code != 0 or stderr:
+                raise RuntimeError(f"capture {label} exit {code}, stderr {stderr[:300]!r}")
+            runs[label] = stdout
+        stdout, code, _ = session.run_exe(version)
+        return runs, (stdout, code)
+    finally:
+        session.close()
+
+
+def round_trip(path, template, command, capture, native):
+    """(status, detail lines) for one machine file."""
+    machine = winemachine.load(path)
+    if machine.get("wine", {}).get("skip") or winemachine.cannot_express(machine):
+        return "SKIP", ["(Wine cannot show this machine)"]
+    expect = machine["expect"]
+    problems = []
+    for version in winemachine.versions(machine):
+        runs, command_result = capture_under_wine(template, machine, version, command, capture)
+        check_result(f"[{version}] devdrives.exe on the source", *command_result, expect, problems)
+        captures = {label: json.loads(text.decode("utf-8")) for label, text in runs.items()}
+        for label, captured in captures.items():
+            if captured["expect"] != expect:
+                problems.append(f"[{version}] {label} capture expects {captured['expect']}")
+            check_result(f"[{version}] {label} capture replayed natively",
+                         *replay_native(native, runs[label])[:2], expect, problems)
+            reasons = winemachine.cannot_express(captured)
+            if reasons:
+                problems.append(f"[{version}] {label} capture cannot be shown under Wine: {'; '.join(reasons)}")
+                continue
+            replay_versions = winemachine.versions(captured)
+            again, replayed = capture_under_wine(template, captured, replay_versions[0], command, capture)
+            check_result(f"[{version}] {label} capture replayed under Wine", *replayed, expect, problems)
+            if label == "plain":
+                problems.extend(f"[{version}] the capture of the replay differs: {d}"
+                                for d in differences(captured, json.loads(again["plain"])))
+        hidden = runs["anonymized"].decode("utf-8").upper()
+        left = sorted(t for t in identifying_texts(machine) if t in hidden)
+        if left:
+            problems.append(f"[{version}] the anonymized capture still holds {', '.join(left)}")
+    return ("FAIL" if problems else "PASS"), problems
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    build = os.path.join(REPO, "build")
+    parser.add_argument("--command", default=os.path.join(build, "mingw-i686", "devdrives.exe"))
+    parser.add_argument("--capture", default=os.path.join(build, "mingw-i686", "devdrives-capture.exe"))
+    parser.add_argument("--native", default=os.path.join(build, "native", "devdrives"))
+    parser.add_argument("machines", nargs="*", metavar="MACHINE.json")
+    args = parser.parse_args(argv)
+    machines = args.machines or sorted(
+        os.path.join(REPO, "tests", "machines", name) for name in os.listdir(os.path.join(REPO, "tests", "machines")))
+    for exe in (args.command, args.capture, args.native):
+        if not os.path.isfile(exe):
+            print(f"round trip: no {exe}", file=sys.stderr)
+            return 2
+    template = winemachine.ensure_template(winemachine.template_path())
+    counts = {"PASS": 0, "FAIL": 0, "SKIP": 0}
+    for path in machines:
+        began = time.monotonic()
+        try:
+            status, details = round_trip(path, template, args.command, args.capture, args.native)
+        except (winemachine.MachineError, KeyError, ValueError, RuntimeError, subprocess.SubprocessError) as error:
+            status, details = "FAIL", [f"{type(error).__name__}: {error}"]
+        counts[status] += 1
+        print(f"{status} {os.path.basename(path)} {time.monotonic() - began:.1f}s {' '.join(details)}", flush=True)
+    print(f"round trip: {counts['PASS']} passed, {counts['FAIL']} failed, {counts['SKIP']} skipped")
+    return 1 if counts["FAIL"] or not counts["PASS"] else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
