@@ -677,6 +677,10 @@ void ProbeConvert(UINT codePage, DWORD flags, const char* bytes, int count, int 
 }
 
 void ProbeText() {
+  // The capture records the code page the machine converts descriptors with.
+  Preset();
+  const UINT codePage = GetACP();
+  Out("GetACP", "ret=" + Dec(codePage) + " " + Err());
   // One byte of each kind: ASCII, the euro sign, the five unassigned bytes
   // of the 0x80 block, typographic quotes, Latin-1 letters.
   static const char high[] = "A\x80\x81\x8D\x8F\x90\x9D\x93\x9F\xE9\xFF";
