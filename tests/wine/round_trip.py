@@ -29,7 +29,7 @@ def identifying_texts(machine):
     texts = set()
     for device in machine.get("devices", []):
         instance = device["instanceId"]
-        if instance.upper().startswith("USB\\"):
+        if isinstance(instance, str) and instance.upper().startswith("USB\\"):
             texts.add(instance.rsplit("\\", 1)[1].upper())
     for volume in machine.get("volumes", []):
         texts.add(volume["guid"].upper())

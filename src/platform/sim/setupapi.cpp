@@ -124,6 +124,11 @@ BOOL WINAPI GetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
+  // A device that went away after the set was made, say: no buffer helps.
+  if (device->instanceIdError != ERROR_SUCCESS) {
+    SetLastError(device->instanceIdError);
+    return FALSE;
+  }
   const DWORD needed = static_cast<DWORD>(device->instanceId.size() + 1);
   if (RequiredSize != nullptr) *RequiredSize = needed;
   if (DeviceInstanceIdSize < needed) {
