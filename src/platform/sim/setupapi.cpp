@@ -124,7 +124,8 @@ BOOL WINAPI GetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  // A device that went away after the set was made, say: no buffer helps.
+  // An ID that cannot be read (its device gone since the set was made, say):
+  // no buffer helps.
   if (device->instanceIdError != ERROR_SUCCESS) {
     SetLastError(device->instanceIdError);
     return FALSE;
