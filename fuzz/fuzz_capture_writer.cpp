@@ -79,6 +79,7 @@ CapturedMachine Machine(Input& in) {
   for (std::size_t n = in.Count(6); n > 0; --n) {
     CapturedDevice device;
     device.instanceId = in.Text(12);
+    device.instanceIdError = in.Flag() ? in.Code() : ERROR_SUCCESS;
     device.hardwareIds = in.Property();
     device.service = in.Property();
     device.keyOpened = in.Flag();

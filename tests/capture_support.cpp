@@ -86,10 +86,12 @@ SimulatedMachine ExpectedReplay(const CapturedMachine& captured) {
   }
   for (const CapturedDevice& device : captured.devices) {
     SimDevice sim;
-    sim.instanceId = Text(device.instanceId);
+    sim.instanceIdError = device.instanceIdError;
+    const bool idRead = device.instanceIdError == ERROR_SUCCESS;
+    if (idRead) sim.instanceId = Text(device.instanceId);
     Property(device.hardwareIds, sim.hardwareIds, sim.hardwareIdsError);
     Property(device.service, sim.service, sim.serviceError);
-    if (!device.keyOpened || device.keyFound) {
+    if (idRead && (!device.keyOpened || device.keyFound)) {
       SimKey key{u"SYSTEM\\CurrentControlSet\\Enum\\" + sim.instanceId, {}};
       if (device.prefixFound) key.values.push_back(SimValue{u"ParentIdPrefix", device.prefixType, device.prefix});
       machine.registry.push_back(key);
@@ -125,7 +127,7 @@ std::string DumpMachine(const SimulatedMachine& machine) {
   std::string out = "setupApi " + std::to_string(machine.setupApiPresent) + "\n";
   for (const std::string& name : machine.missingEntryPoints) out += "missing " + name + "\n";
   for (const SimDevice& device : machine.devices) {
-    out += "device " + Escaped(device.instanceId) + "\n";
+    out += "device " + Escaped(device.instanceId) + " error " + std::to_string(device.instanceIdError) + "\n";
     out += "  hardwareIds " + (device.hardwareIds ? Hex(*device.hardwareIds) : "-") + " error " +
            std::to_string(device.hardwareIdsError) + "\n";
     out += "  service " + (device.service ? Hex(*device.service) : "-") + " error " +

@@ -60,6 +60,19 @@ std::vector<std::string> IdentifyingTexts(const SimulatedMachine& machine) {
   return texts;
 }
 
+// Each device as the Setup API lists it: the ID in the upper case the
+// system gives it, or the failure of its read.
+std::vector<std::u16string> ListedIds(const SimulatedMachine& machine) {
+  std::vector<std::u16string> ids;
+  for (const SimDevice& device : machine.devices) {
+    std::u16string id = device.instanceId;
+    for (char16_t& c : id) c = c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
+    const std::u16string failed = u"error " + SimFromUtf8(std::to_string(device.instanceIdError));
+    ids.push_back(device.instanceIdError != ERROR_SUCCESS ? failed : id);
+  }
+  return ids;
+}
+
 struct Case {
   std::string name;
   std::string text;  // the machine file
@@ -129,6 +142,17 @@ std::vector<Case> AwkwardMachines() {
          "\\DosDevices\\H:": {"type": "REG_BINARY", "text": "PSERIAL3&0"}}},
        "volumes": [{"guid": "{bbbbbbbb-0000-0000-0000-000000000002}", "files": {"device.xml": "<hardware><type>m</type></hardware>"}}]})",
        "PSERIAL3&0" + std::string(600, '#')},
+      // Only the scan's buffer is too small for these IDs: they are kept whole.
+      {"instance_ids_longer_than_the_scan_reads", R"({"drives": "CHI", "devices": [
+         {"instanceId": "USB\\VID_045E&PID_FFFF\\)" + std::string(260, 'S') + R"(",
+          "hardwareIds": ["USB\\VID_045E&PID_FFFF"], "service": "USBSTOR"},
+         {"instanceId": "USB\\VID_045E&PID_FFFF\\SER1", "hardwareIds": ["USB\\VID_045E&PID_FFFF"], "service": "USBSTOR"},
+         {"instanceId": "USBSTOR\\DISK\\SER1&0"},
+         {"instanceId": "USBSTOR\\DISK&VEN_)" + longText + R"(\\SER1&1"}],
+       "registry": {)" + kMount + R"(},
+       "volumes": [{"guid": "{aaaaaaaa-0000-0000-0000-000000000001}", "files": {"device.xml": "<hardware><type>m</type></hardware>"}},
+                   {"guid": "{aaaaaaaa-0000-0000-0000-000000000002}"}]})",
+       "DISK&VEN_" + longText + "\\\\SER1&1"},
       {"version_refused", R"({"os": null, "devices": [
          {"instanceId": "USB\\VID_045E&PID_FFFF\\QSERIAL7", "hardwareIds": ["USB\\VID_045E&PID_FFFF"], "service": "USBSTOR"}]})"},
   };
@@ -149,6 +173,8 @@ TEST_P(CaptureRoundTrip, ReplaysToTheCommandsResultAndRecapturesTheSame) {
   EXPECT_EQ(run.result.exitCode, command.exitCode);
   const std::string captured = Written(run.machine, run.result);
   EXPECT_NE(captured.find(source.kept), std::string::npos) << captured;
+
+  EXPECT_EQ(ListedIds(ParseMachine(captured, "capture")), ListedIds(machine)) << captured;
 
   const std::string capturedPath = TemporaryFile(captured);
   const CommandResult replay = RunCommand(capturedPath);
@@ -348,6 +374,26 @@ TEST(CaptureAnonymizer, ReplacesEachSerialAndGuidConsistentlyInAnyCase) {
   EXPECT_FALSE(machine.volumes[0].paths[0].contentKept);
   EXPECT_TRUE(machine.volumes[0].paths[0].content.empty());
   EXPECT_EQ(machine.volumes[0].paths[0].valueChars, 3u);
+}
+
+// A device whose ID could not be read has nothing to hide: it stays a failed read.
+TEST(CaptureAnonymizer, LeavesAnUnreadableInstanceIdUnreadable) {
+  CapturedMachine machine;
+  CapturedDevice gone;
+  gone.instanceIdError = 0xE000020Bu;
+  gone.hardwareIds = Read(Bytes({'U', 0, 0, 0, 0, 0}));
+  machine.devices.push_back(gone);
+  CapturedDevice present;
+  present.instanceId = Wide(u"USB\\VID_045E&PID_FFFF\\SERIAL1");
+  machine.devices.push_back(present);
+  Anonymize(machine);
+  EXPECT_EQ(machine.devices[0].instanceIdError, 0xE000020Bu);
+  EXPECT_TRUE(machine.devices[0].instanceId.empty());
+  EXPECT_NE(machine.devices[1].instanceId, present.instanceId);
+  const std::string written = Written(machine, CapturedResult{});
+  EXPECT_NE(written.find(R"({"instanceId": {"error": 3758096907}, "hardwareIds": ["U"]})"),
+            std::string::npos)
+      << written;
 }
 
 // Where the system sorts keys and values by name (as Wine does), a replay

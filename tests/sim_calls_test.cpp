@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 #include "platform/sim/machine_file.h"
 #include "setupapi/setupapi_binding.h"
@@ -199,6 +200,55 @@ TEST(SimSetupApi, SuccessSetsTheLastErrorAndAnEmptyPropertyNeedsABuffer) {
   SetLastError(kUntouched);
   EXPECT_TRUE(setupApi.SetupDiDestroyDeviceInfoList(set));
   EXPECT_EQ(GetLastError(), 0u);
+}
+
+// A device whose instance ID cannot be read fails every read with its code,
+// a size query and a generous buffer alike, in every set made.
+TEST(SimSetupApi, AnUnreadableInstanceIdFailsWithItsCodeWhateverTheBuffer) {
+  const DWORD kNoSuchDevinst = 0xE000020Bu;
+  const SimulatedMachine machine = ParseMachine(
+      R"({"devices": [{"instanceId": {"error": 3758096907}, "hardwareIds": ["USB\\X"]}, {"instanceId": "A\\B\\C"}]})",
+      "test");
+  EXPECT_EQ(machine.registry.size(), 1u);  // the readable device's key only
+  SimInstall(machine);
+  SetupApiBinding setupApi;
+  for (int pass = 0; pass < 2; ++pass) {
+    const HDEVINFO set = setupApi.SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    ASSERT_NE(set, INVALID_HANDLE_VALUE);
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    ASSERT_TRUE(setupApi.SetupDiEnumDeviceInfo(set, 0, &device));
+    for (DWORD chars : {0u, 256u, 4096u}) {
+      std::vector<WCHAR> id(chars + 1, u'x');
+      DWORD required = kUntouched;
+      SetLastError(kUntouched);
+      EXPECT_FALSE(setupApi.SetupDiGetDeviceInstanceIdW(set, &device, chars != 0 ? id.data() : nullptr, chars,
+                                                        &required));
+      EXPECT_EQ(GetLastError(), kNoSuchDevinst) << chars;
+      EXPECT_EQ(required, kUntouched);
+      EXPECT_EQ(id[0], u'x');
+    }
+    BYTE ids[64];
+    EXPECT_TRUE(setupApi.SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID, nullptr, ids,
+                                                           sizeof ids, nullptr));
+    ASSERT_TRUE(setupApi.SetupDiEnumDeviceInfo(set, 1, &device));
+    WCHAR other[8];
+    EXPECT_TRUE(setupApi.SetupDiGetDeviceInstanceIdW(set, &device, other, 8, nullptr));
+    EXPECT_EQ(std::u16string(other), u"A\\B\\C");
+    EXPECT_TRUE(setupApi.SetupDiDestroyDeviceInfoList(set));
+  }
+}
+
+TEST(SimMachineFile, AnUnreadableInstanceIdNeedsACodeAndHasNoKey) {
+  const char* bad[] = {
+      R"({"devices": [{"instanceId": {"error": 0}}]})",
+      R"({"devices": [{"instanceId": {"error": 5, "hex": "4100"}}]})",
+      R"({"devices": [{"instanceId": {"error": 5}, "enumKey": true}]})",
+      R"({"devices": [{"instanceId": {"error": 5}, "values": {"ParentIdPrefix": "7&1"}}]})",
+      R"({"volumes": [{"guid": {"error": 5}}]})",
+  };
+  for (const char* json : bad) EXPECT_THROW(ParseMachine(json, "test"), MachineFileError) << json;
+  EXPECT_NO_THROW(ParseMachine(R"({"devices": [{"instanceId": {"error": 5}, "enumKey": false}]})", "test"));
 }
 
 }  // namespace

@@ -132,6 +132,21 @@ TEST(Trace, ShowsTheMissingParentIdPrefixThatLeavesADeviceOut) {
   EXPECT_EQ(result.err.find("Volume{b0000002-0000-0000-0000-000000000002}\\"), std::string::npos);
 }
 
+// Both passes show the read that leaves the device out, with its code.
+TEST(Trace, ShowsAnInstanceIdThatCannotBeRead) {
+  const CommandResult result = RunWithTrace(Machine("instance-id-read-fails.json"), "1");
+  EXPECT_EQ(result.out, R"([{"iDrive":"H"}])");
+  const std::string failed = "SetupDiGetDeviceInstanceIdW(set 1, device 0, 256 chars offered) = FALSE, "
+                             "last error 3758096907 ERROR_NO_SUCH_DEVINST";
+  EXPECT_EQ(FirstMissingInOrder(result.err, {
+      "device 0, SPDRP_HARDWAREID, 512 bytes offered) = TRUE",
+      failed,
+      "SetupDiEnumDeviceInfo(set 1, index 1) = TRUE",
+      failed,
+      "SetupDiEnumDeviceInfo(set 1, index 1) = TRUE",
+  }), "") << result.err;
+}
+
 // Text and bytes as the system returned them, whatever they hold: control
 // characters, unpaired surrogates, characters beyond ASCII, odd byte counts,
 // long file contents; failures by number, with a name where there is one.

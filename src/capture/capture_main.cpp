@@ -53,9 +53,16 @@ CaptureStamp Stamp() {
   return stamp;
 }
 
+// The file, or standard output in binary mode: in text mode each LF would
+// reach it as CR LF, and a redirected capture would differ from --output's.
+FILE* OpenOutput(const WCHAR* path) {
+  if (path != nullptr) return _wfopen(path, WSTR("wb"));
+  return _setmode(_fileno(stdout), _O_BINARY) != -1 ? stdout : nullptr;
+}
+
 // The whole file in one write; false when any of it did not reach the file.
 bool Write(const std::vector<char>& text, const WCHAR* path) {
-  FILE* file = path != nullptr ? _wfopen(path, WSTR("wb")) : stdout;
+  FILE* file = OpenOutput(path);
   if (file == nullptr) return false;
   bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
   written = fflush(file) == 0 && written;

@@ -19,6 +19,8 @@ struct CapturedProperty {
 
 struct CapturedDevice {
   CapturedText instanceId;
+  // The error its read failed with, whatever the buffer: no ID, no key.
+  DWORD instanceIdError = ERROR_SUCCESS;
   CapturedProperty hardwareIds;
   CapturedProperty service;
   // The device's Enum key, when the scan opened it.

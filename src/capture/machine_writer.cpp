@@ -207,14 +207,18 @@ void WriteValue(JsonOut& json, DWORD type, const CapturedBytes& data) {
   json.Char('}');
 }
 
+void WriteError(JsonOut& json, DWORD error) {
+  json.Raw("{\"error\": ");
+  json.Number(error);
+  json.Char('}');
+}
+
 void WriteProperty(JsonOut& json, const char* key, const CapturedProperty& property, bool list) {
   if (!property.read || property.error == ERROR_INVALID_DATA) return;  // the sim's default failure
   json.Raw(", ");
   json.Key(key);
   if (property.error != ERROR_SUCCESS) {
-    json.Raw("{\"error\": ");
-    json.Number(property.error);
-    json.Char('}');
+    WriteError(json, property.error);
     return;
   }
   CapturedText text;
@@ -242,19 +246,29 @@ void WriteTextOrHex(JsonOut& json, const CapturedText& text) {
   WriteHexObject(json, bytes);
 }
 
-void WriteDevice(JsonOut& json, const CapturedDevice& device) {
-  json.Raw("    {");
-  json.Key("instanceId");
-  WriteTextOrHex(json, device.instanceId);
-  WriteProperty(json, "hardwareIds", device.hardwareIds, true);
-  WriteProperty(json, "service", device.service, false);
-  const bool keyMissing = device.keyOpened && !device.keyFound;
-  if (keyMissing) json.Raw(", \"enumKey\": false");
-  if (device.prefixFound && !keyMissing) {
+// The device's Enum key as the scan found it; a device without an ID has none.
+void WriteKey(JsonOut& json, const CapturedDevice& device) {
+  if (device.keyOpened && !device.keyFound) {
+    json.Raw(", \"enumKey\": false");
+  } else if (device.prefixFound) {
     json.Raw(", \"values\": {\"ParentIdPrefix\": ");
     WriteValue(json, device.prefixType, device.prefix);
     json.Char('}');
   }
+}
+
+void WriteDevice(JsonOut& json, const CapturedDevice& device) {
+  const bool idRead = device.instanceIdError == ERROR_SUCCESS;
+  json.Raw("    {");
+  json.Key("instanceId");
+  if (idRead) {
+    WriteTextOrHex(json, device.instanceId);
+  } else {
+    WriteError(json, device.instanceIdError);
+  }
+  WriteProperty(json, "hardwareIds", device.hardwareIds, true);
+  WriteProperty(json, "service", device.service, false);
+  if (idRead) WriteKey(json, device);
   json.Char('}');
 }
 

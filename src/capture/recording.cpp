@@ -78,6 +78,8 @@ CapturedDevice* CurrentDevice() {
 
 // ---- Setup API
 
+// The whole ID: one that only the scan's buffer is too small for is kept,
+// so that a replay fails the scan's read the same way.
 void ReadInstanceId(HDEVINFO set, PSP_DEVINFO_DATA data, CapturedDevice& device) {
   Recording& state = State();
   if (state.getInstanceId == nullptr) return;
@@ -87,10 +89,14 @@ void ReadInstanceId(HDEVINFO set, PSP_DEVINFO_DATA data, CapturedDevice& device)
     device.instanceId = TextOf(id, TextLengthWithin(id, 256));
     return;
   }
-  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || required <= 256) return;
+  device.instanceIdError = GetLastError();
+  if (device.instanceIdError != ERROR_INSUFFICIENT_BUFFER || required <= 256) return;
   std::vector<WCHAR> longer(required);
   if (state.getInstanceId(set, data, longer.data(), required, &required)) {
+    device.instanceIdError = ERROR_SUCCESS;
     device.instanceId = TextOf(longer.data(), TextLengthWithin(longer.data(), required));
+  } else {
+    device.instanceIdError = GetLastError();
   }
 }
 
@@ -187,7 +193,9 @@ void ReadMountTable(HKEY key) {
 DWORD DeviceOfKey(const WCHAR* instanceId) {
   const std::vector<CapturedDevice>& devices = State().machine.devices;
   for (DWORD index = 0; index < devices.size(); ++index) {
-    if (SameText(devices[index].instanceId, instanceId)) return index;
+    if (devices[index].instanceIdError == ERROR_SUCCESS && SameText(devices[index].instanceId, instanceId)) {
+      return index;
+    }
   }
   return kNoDevice;
 }

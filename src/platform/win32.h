@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <setupapi.h>
 #include <cfgmgr32.h>
+#include <fcntl.h>
+#include <io.h>
 
 #define WSTR(literal) L##literal
 
@@ -236,6 +238,13 @@ int wprintf(const WCHAR* format, ...);
 
 // The runtime's file opening by a wide path, onto the host's files.
 std::FILE* _wfopen(const WCHAR* filename, const WCHAR* mode);
+
+// The runtime's translation mode of a stream: in text mode msvcrt writes
+// each LF as CR LF. The host's streams never translate, whatever the mode.
+#define _O_TEXT 0x4000
+#define _O_BINARY 0x8000
+int _fileno(std::FILE* stream);
+int _setmode(int fd, int mode);
 
 // The command's entry point, called by the simulated runtime's start-up.
 int wmain(int argc, WCHAR** argv, WCHAR** envp);

@@ -5,13 +5,15 @@ For every machine file Wine can show: set the machine up under Wine, run
 devdrives-capture.exe on it (plain and --anonymize), and replay both
 captures on the native build and under Wine (devdrives.exe): each must give
 the file's "expect". A capture taken of the replayed capture must equal the
-first (the "captured" block aside), and the anonymized capture must hold
-none of the source's serials and volume GUIDs.
+first (the "captured" block aside), the anonymized capture must hold
+none of the source's serials and volume GUIDs, and a capture on standard
+output must be byte for byte the one --output writes.
 """
 
 import argparse
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -22,6 +24,7 @@ import winemachine
 
 REPO = winemachine.REPO
 CAPTURE_PREFIX = "capture-"
+OUTPUT_FILE = "capture-output.json"
 
 
 def identifying_texts(machine):
@@ -29,12 +32,17 @@ def identifying_texts(machine):
     texts = set()
     for device in machine.get("devices", []):
         instance = device["instanceId"]
-        if instance.upper().startswith("USB\\"):
+        if isinstance(instance, str) and instance.upper().startswith("USB\\"):
             texts.add(instance.rsplit("\\", 1)[1].upper())
     for volume in machine.get("volumes", []):
         texts.add(volume["guid"].upper())
     # A serial of two or three characters occurs by chance anywhere.
     return {t for t in texts if len(t) >= 4}
+
+
+def without_date(text):
+    """A capture's bytes, but for the date, which two runs may see change."""
+    return re.sub(rb'"date": "[0-9-]*"', b'"date": ""', text, count=1)
 
 
 def without_stamp(capture):
@@ -96,6 +104,15 @@ def capture_under_wine(template, machine, version, command, capture):
             if code != 0 or stderr:
                 raise RuntimeError(f"capture {label} exit {code}, stderr {stderr[:300]!r}")
             runs[label] = stdout
+        # Redirected or written with --output, a capture is the same bytes.
+        path = os.path.join(session.exe_folder(), OUTPUT_FILE)
+        _, code, stderr = session.run_exe(version, args=("--output", "C:\\windows\\temp\\" + OUTPUT_FILE),
+                                          prefix=CAPTURE_PREFIX)
+        if code != 0 or stderr or not os.path.isfile(path):
+            raise RuntimeError(f"capture --output exit {code}, stderr {stderr[:300]!r}")
+        with open(path, "rb") as f:
+            if without_date(f.read()) != without_date(runs["plain"]):
+                raise RuntimeError("the capture on standard output differs from the file --output wrote")
         stdout, code, _ = session.run_exe(version)
         return runs, (stdout, code)
     finally:

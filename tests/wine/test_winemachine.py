@@ -189,6 +189,13 @@ class Expressing(unittest.TestCase):
         for machine in cases:
             self.assertNotEqual(w.cannot_express(machine), [], machine)
 
+    def test_a_failing_instance_id_read_is_named_as_such(self):
+        machine = {"devices": [{"instanceId": {"error": 3758096907}, "hardwareIds": ["USB\\VID_045E&PID_FFFF"]},
+                               {"instanceId": "USB\\VID_045E&PID_FFFF\\1"}]}
+        self.assertEqual(w.cannot_express(machine),
+                         ["reading a device's instance ID fails, which Wine cannot be made to do"])
+        self.assertEqual([path for path, _ in w.registry_keys(machine)], [w.ENUM + "USB\\VID_045E&PID_FFFF\\1"])
+
     def test_versions_follow_the_os_unless_the_file_names_them(self):
         self.assertEqual(w.versions({}), ["default"])
         self.assertEqual(w.versions({"os": {"major": 6, "minor": 0}}), ["default"])

@@ -250,6 +250,9 @@ def cannot_express(machine):
         reasons.append(f"code page {machine['codePage']}, where the runner's prefix uses 1252")
     seen = set()
     for device in machine.get("devices", []):
+        if failing(device["instanceId"]):
+            reasons.append("reading a device's instance ID fails, which Wine cannot be made to do")
+            continue
         if not isinstance(device["instanceId"], str):
             reasons.append("an instance ID that is not text")
             continue
@@ -328,7 +331,7 @@ def regset_script(machine, run_versions):
 def wine_order_hints(machine):
     """Where the file's orders differ from the ones Wine enumerates in."""
     hints = []
-    ids = [d["instanceId"] for d in machine.get("devices", [])]
+    ids = [d["instanceId"] for d in machine.get("devices", []) if isinstance(d["instanceId"], str)]
     if ids != sorted(ids, key=lambda i: [part.lower() for part in i.split("\\")]):
         hints.append("Wine lists the devices sorted by key, not in the file's order")
     names = [name for name, _, _ in mounted_devices(machine) or []]

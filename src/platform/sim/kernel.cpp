@@ -1,6 +1,7 @@
 // The system directory, library loading, last-error code, heap, version,
 // error mode and the runtime's wide output, as Windows documents them.
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -211,4 +212,16 @@ void WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime) {
 // Paths are the host's, given in UTF-16 as msvcrt takes them.
 std::FILE* _wfopen(const WCHAR* filename, const WCHAR* mode) {
   return std::fopen(SimToUtf8(filename).c_str(), SimToUtf8(mode).c_str());
+}
+
+int _fileno(std::FILE* stream) { return fileno(stream); }
+
+// Takes either mode and, like msvcrt, answers with the previous one: on the
+// host that is always binary, since its streams write bytes as given.
+int _setmode(int fd, int mode) {
+  if (fd < 0 || (mode != _O_TEXT && mode != _O_BINARY)) {
+    errno = EINVAL;
+    return -1;
+  }
+  return _O_BINARY;
 }

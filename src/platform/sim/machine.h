@@ -25,12 +25,15 @@ struct SimKey {
 
 // A present device as the Setup API lists it. An absent property makes its
 // read fail with its error code (ERROR_INVALID_DATA unless the file says).
+// A device whose instance ID cannot be read (instanceIdError) has none, and
+// so no Enum key either.
 struct SimDevice {
   std::u16string instanceId;
   std::optional<SimBytes> hardwareIds;  // REG_MULTI_SZ bytes, as the driver published them
   std::optional<SimBytes> service;      // REG_SZ bytes
   DWORD hardwareIdsError = ERROR_INVALID_DATA;
   DWORD serviceError = ERROR_INVALID_DATA;
+  DWORD instanceIdError = ERROR_SUCCESS;
 };
 
 struct SimFile {

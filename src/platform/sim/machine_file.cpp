@@ -213,6 +213,17 @@ void Property(const Json& value, const Field& field, bool multi, std::optional<S
   bytes = multi ? MultiString(value, field) : Utf16(String(value, field), true);
 }
 
+// Text, {"hex": ...}, or {"error": N}: the code its read fails with.
+void InstanceId(const Json& value, const Field& field, SimDevice& device) {
+  if (!value.is_object() || !value.contains("error")) {
+    device.instanceId = Utf16Text(value, field);
+    return;
+  }
+  OnlyKeys(value, field, {"error"});
+  device.instanceIdError = Number(value["error"], field["error"]);
+  Expect(device.instanceIdError != ERROR_SUCCESS, field["error"], "must not be 0");
+}
+
 void ParseDevices(const Json& list, const Field& field, SimulatedMachine& machine) {
   Expect(list.is_array(), field, "must be a list");
   for (std::size_t i = 0; i < list.size(); ++i) {
@@ -221,12 +232,14 @@ void ParseDevices(const Json& list, const Field& field, SimulatedMachine& machin
     OnlyKeys(item, at, {"instanceId", "hardwareIds", "service", "values", "enumKey"});
     Expect(item.contains("instanceId"), at["instanceId"], "is required");
     SimDevice device;
-    device.instanceId = Utf16Text(item["instanceId"], at["instanceId"]);
+    InstanceId(item["instanceId"], at["instanceId"], device);
     if (item.contains("hardwareIds")) {
       Property(item["hardwareIds"], at["hardwareIds"], true, device.hardwareIds, device.hardwareIdsError);
     }
     if (item.contains("service")) Property(item["service"], at["service"], false, device.service, device.serviceError);
-    const bool enumKey = !item.contains("enumKey") || Boolean(item["enumKey"], at["enumKey"]);
+    const bool idRead = device.instanceIdError == ERROR_SUCCESS;
+    const bool enumKey = item.contains("enumKey") ? Boolean(item["enumKey"], at["enumKey"]) : idRead;
+    Expect(idRead || !enumKey, at["enumKey"], "needs an instance ID to name the key");
     if (enumKey) {
       SimKey key{u"SYSTEM\\CurrentControlSet\\Enum\\" + device.instanceId, {}};
       if (item.contains("values")) key.values = Values(item["values"], at["values"]);

@@ -124,6 +124,12 @@ BOOL WINAPI GetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
+  // An ID that cannot be read (its device gone since the set was made, say):
+  // no buffer helps.
+  if (device->instanceIdError != ERROR_SUCCESS) {
+    SetLastError(device->instanceIdError);
+    return FALSE;
+  }
   const DWORD needed = static_cast<DWORD>(device->instanceId.size() + 1);
   if (RequiredSize != nullptr) *RequiredSize = needed;
   if (DeviceInstanceIdSize < needed) {

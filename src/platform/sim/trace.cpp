@@ -76,6 +76,9 @@ std::string Flags(DWORD value, std::initializer_list<Named> names) {
   return text.empty() ? "0" : text;
 }
 
+// The Setup API's code for a device that is no longer there.
+constexpr DWORD kErrorNoSuchDevinst = 0xE000020Bu;
+
 // The number, and the name where there is one.
 std::string ErrorCode(DWORD code) {
   const char* name = NameOrNull(
@@ -90,7 +93,8 @@ std::string ErrorCode(DWORD code) {
              {ERROR_MORE_DATA, "ERROR_MORE_DATA"}, {ERROR_NO_MORE_ITEMS, "ERROR_NO_MORE_ITEMS"},
              {ERROR_NOACCESS, "ERROR_NOACCESS"}, {ERROR_INVALID_FLAGS, "ERROR_INVALID_FLAGS"},
              {ERROR_NO_UNICODE_TRANSLATION, "ERROR_NO_UNICODE_TRANSLATION"},
-             {ERROR_INVALID_USER_BUFFER, "ERROR_INVALID_USER_BUFFER"}});
+             {ERROR_INVALID_USER_BUFFER, "ERROR_INVALID_USER_BUFFER"},
+             {kErrorNoSuchDevinst, "ERROR_NO_SUCH_DEVINST"}});
   return name != nullptr ? Number(code) + " " + name : Number(code);
 }
 
