@@ -251,4 +251,20 @@ TEST(SimMachineFile, AnUnreadableInstanceIdNeedsACodeAndHasNoKey) {
   EXPECT_NO_THROW(ParseMachine(R"({"devices": [{"instanceId": {"error": 5}, "enumKey": false}]})", "test"));
 }
 
+TEST(SimText, Utf16BecomesUtf8WithOnlyRealPairsJoined) {
+  struct Case {
+    std::u16string text;
+    std::string utf8;
+  };
+  const Case cases[] = {
+      {u"A\u00E9\u20AC", "A\xC3\xA9\xE2\x82\xAC"},
+      {u"\U0001F600", "\xF0\x9F\x98\x80"},
+      // A high surrogate before anything but a low one stands alone.
+      {std::u16string{0xD800, u'A'}, "\xED\xA0\x80" "A"},
+      {std::u16string{0xD800, 0xD800, 0xDC00}, "\xED\xA0\x80\xF0\x90\x80\x80"},
+      {std::u16string{0xDC00}, "\xED\xB0\x80"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SimToUtf8(c.text), c.utf8) << c.utf8;
+}
+
 }  // namespace

@@ -63,3 +63,4 @@ void SimResetFiles();
 bool SimEqualNoCase(const std::u16string& left, const std::u16string& right);
 std::u16string SimFromUtf8(const std::string& text);
 std::string SimToUtf8(const std::u16string& text);
+void SimAppendUtf8(std::string& out, std::uint32_t code);  // one code point

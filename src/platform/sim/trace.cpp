@@ -13,6 +13,8 @@
 #include <map>
 #include <string>
 
+#include "platform/sim/sim.h"
+
 namespace {
 
 bool Tracing() {
@@ -118,17 +120,6 @@ void AppendEscaped(std::string& out, std::uint32_t code) {
   out += text;
 }
 
-void AppendUtf8(std::string& out, std::uint32_t code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-    return;
-  }
-  const int extra = code < 0x800 ? 1 : code < 0x10000 ? 2 : 3;
-  const unsigned lead[] = {0, 0xC0, 0xE0, 0xF0};
-  out += static_cast<char>(lead[extra] | (code >> (6 * extra)));
-  for (int shift = 6 * (extra - 1); shift >= 0; shift -= 6) out += static_cast<char>(0x80 | ((code >> shift) & 0x3F));
-}
-
 // UTF-16 text as UTF-8; control characters and unpaired surrogates escaped.
 std::string Quoted(const std::u16string& text) {
   std::string out = "\"";
@@ -144,7 +135,7 @@ std::string Quoted(const std::u16string& text) {
     if (code < 0x20 || code == 0x7F) {
       AppendEscaped(out, code);
     } else {
-      AppendUtf8(out, code);
+      SimAppendUtf8(out, code);
     }
   }
   return out + "\"";
