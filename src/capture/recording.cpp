@@ -237,15 +237,8 @@ bool SplitVolumePath(const WCHAR* path, CapturedText& guid, CapturedText& inside
 }
 
 bool SameChars(const CapturedText& left, const CapturedText& right) {
-  if (left.size() != right.size()) return false;
-  for (std::size_t i = 0; i < left.size(); ++i) {
-    WCHAR a = left[i];
-    WCHAR b = right[i];
-    if (a >= 'a' && a <= 'z') a = static_cast<WCHAR>(a - 32);
-    if (b >= 'a' && b <= 'z') b = static_cast<WCHAR>(b - 32);
-    if (a != b) return false;
-  }
-  return true;
+  return left.size() == right.size() &&
+         TextPrefixEqualNoCase(left.data(), right.data(), static_cast<DWORD>(left.size()));
 }
 
 // The volume and path records of a probed path, made on first sight; false
