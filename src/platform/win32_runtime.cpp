@@ -6,6 +6,8 @@
 // terminate handler that demangles and prints the exception's name to
 // standard error: they were nine tenths of the exe. _exit rather than abort,
 // whose "abnormal program termination" would reach the console.
+#include <windows.h>
+
 #include <cstdlib>
 #include <new>
 
@@ -30,3 +32,12 @@ void operator delete(void* block) noexcept { std::free(block); }
 void operator delete[](void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+
+// The stack protector's failure path (the link wraps libssp's): a smashed
+// frame ends the process at once, as Windows' own guard does, with
+// STATUS_STACK_BUFFER_OVERRUN. libssp's would write to the console and then
+// raise an illegal instruction, which gets the crash dialog.
+extern "C" [[noreturn]] void __wrap___stack_chk_fail() {
+  TerminateProcess(GetCurrentProcess(), STATUS_STACK_BUFFER_OVERRUN);
+  _exit(3);  // not reached: the process ends inside TerminateProcess
+}
