@@ -1,7 +1,12 @@
-// Overruns a stack buffer when given an argument, under the exes' stack
-// protector and their runtime (src/platform/win32_runtime.cpp); without one
-// it exits 0, which shows that it runs at all.
+// Under the exes' stack protector and their runtime
+// (src/platform/win32_runtime.cpp): "overrun" overruns a stack buffer,
+// "guard" prints the guard value this run drew; without an argument it
+// exits 0, which shows that it runs at all.
+#include <stdio.h>
+#include <wchar.h>
 #include <windows.h>
+
+extern "C" UINT_PTR __stack_chk_guard;
 
 namespace {
 
@@ -13,4 +18,10 @@ __attribute__((noinline)) int Fill(volatile unsigned count) {
 
 }  // namespace
 
-int wmain(int argc, wchar_t**) { return Fill(argc > 1 ? 256 : 16) == 'x' ? 0 : 1; }
+int wmain(int argc, wchar_t** argv) {
+  if (argc > 1 && wcscmp(argv[1], L"guard") == 0) {
+    printf("%08x\n", static_cast<unsigned>(__stack_chk_guard));
+    return 0;
+  }
+  return Fill(argc > 1 ? 256 : 16) == 'x' ? 0 : 1;
+}
