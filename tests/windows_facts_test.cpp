@@ -512,6 +512,12 @@ Words RunHeapAlloc(const Inputs& in) {
   return out;
 }
 
+Words RunHeapFree(const Inputs& in) {
+  Preset();
+  const BOOL freed = HeapFree(in.Is("heap", "null") ? nullptr : GetProcessHeap(), 0, nullptr);
+  return {{"ret", Bool(freed)}, {"err", Err()}};
+}
+
 // ---------------------------------------------------------------------------
 // Text and libraries
 
@@ -581,6 +587,7 @@ const std::map<std::string, Runner>& Runners() {
       {"GlobalUnlock", RunGlobalUnlock},
       {"GlobalFree", RunGlobalFree},
       {"HeapAlloc", RunHeapAlloc},
+      {"HeapFree", RunHeapFree},
       {"MultiByteToWideChar", RunMultiByteToWideChar},
       {"LoadLibraryW", [](const Inputs& in) { return RunLoadLibrary(in, false); }},
       {"LoadLibraryExW", [](const Inputs& in) { return RunLoadLibrary(in, true); }},

@@ -145,12 +145,13 @@ LPVOID WINAPI SimHeapAlloc(HANDLE hHeap, DWORD, SIZE_T dwBytes) {
   return block;
 }
 
+// Freeing nothing succeeds before the heap is even looked at.
 BOOL WINAPI SimHeapFree(HANDLE hHeap, DWORD, LPVOID lpMem) {
+  if (lpMem == nullptr) return TRUE;
   if (hHeap != &processHeap) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  if (lpMem == nullptr) return TRUE;
   std::free(lpMem);
   --Sim().counters.heapBlocks;
   return TRUE;
