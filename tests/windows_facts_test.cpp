@@ -3,7 +3,7 @@
 // was measured to give. The file's header documents the rows.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -184,9 +184,7 @@ class Inputs {
     return found != words.end() ? found->second : none;
   }
   bool Is(const std::string& key, const std::string& value) const { return Text(key) == value; }
-  long long Num(const std::string& key, long long otherwise = 0) const {
-    return Number(Text(key)).value_or(otherwise);
-  }
+  long long Num(const std::string& key) const { return Number(Text(key)).value_or(0); }
 
  private:
   const Words& words;
@@ -351,7 +349,9 @@ struct DeviceSet {
   SP_DEVINFO_DATA data{};
 
   explicit DeviceSet(const Inputs& in) {
-    if (!in.Is("set", "null")) handle = api.SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    if (!in.Is("set", "null")) {
+      handle = api.SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    }
     if (in.Is("set", "destroyed")) destroyed = api.SetupDiDestroyDeviceInfoList(handle) != FALSE;
     data.cbSize = sizeof data;
     const std::string& device = in.Text("device");
@@ -537,11 +537,14 @@ std::u16string SetupApiPath() { return Sim().machine.systemDirectory + u"\\Setup
 HMODULE LoadSetupApi() { return LoadLibraryExW(SetupApiPath().c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH); }
 
 Words RunLoadLibrary(const Inputs& in, bool extended) {
-  const std::u16string name = in.Is("name", "system") ? SetupApiPath() : in.Is("name", "empty") ? u"" : Wide(in.Text("name"));
+  const std::u16string name =
+      in.Is("name", "system") ? SetupApiPath() : in.Is("name", "empty") ? u"" : Wide(in.Text("name"));
   const WCHAR* file = in.Is("name", "null") ? nullptr : name.c_str();
-  const HANDLE handle = in.Is("file", "bogus") ? reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(kSentinel)) : nullptr;
+  const HANDLE handle =
+      in.Is("file", "bogus") ? reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(kSentinel)) : nullptr;
   Preset();
-  const HMODULE module = extended ? LoadLibraryExW(file, handle, static_cast<DWORD>(in.Num("flags"))) : LoadLibraryW(file);
+  const HMODULE module =
+      extended ? LoadLibraryExW(file, handle, static_cast<DWORD>(in.Num("flags"))) : LoadLibraryW(file);
   Words out = {{"ret", module == nullptr ? "null" : "module"}, {"err", Err()}};
   if (module != nullptr) FreeLibrary(module);
   return out;
@@ -656,7 +659,8 @@ TEST(WindowsFacts, DeparturesAndMalformedRowsAreReported) {
       "machine registry {\"registry\": {\"SOFTWARE\\\\Facts\": {\"Test\": \"foobar\"}}}\n"
       "RegCloseKey | - | handle=null | ret=0 | x.c:1 | agrees\n"
       "RegCloseKey | - | handle=null | ret=ERROR_INVALID_HANDLE,0 | x.c:2 | agrees\n"
-      "RegQueryValueExW | registry | key=SOFTWARE\\Facts name=Test type=out data=14 size=14 | data=66 | x.c:3 | agrees\n"
+      "RegQueryValueExW | registry | key=SOFTWARE\\Facts name=Test type=out data=14 size=14 | data=66 | x.c:3 "
+      "| agrees\n"
       "RegCloseKey | - | handle=null | colour=red | x.c:4 | agrees\n"
       "GetTickCount | - | size=0 | ret=0 | x.c:5 | agrees\n"
       "RegCloseKey | nowhere | handle=null | ret=6 | x.c:6 | agrees\n"
@@ -677,12 +681,17 @@ TEST(WindowsFacts, ValuesCompareAsNumbersOnlyWhereTheyAreCodes) {
     bool matches;
   };
   const Case cases[] = {
-      {"err", "ERROR_MORE_DATA", "234", true},   {"ret", "0x7", "7", true},
-      {"err", "untouched", "0", false},          {"ret", "ERROR_MOD_NOT_FOUND,ERROR_INVALID_PARAMETER", "87", true},
-      {"data", "00", "0000", false},             {"ret", "ERROR_NO_SUCH_DEVINST", "3758096907", true},
+      {"err", "ERROR_MORE_DATA", "234", true},
+      {"ret", "0x7", "7", true},
+      {"err", "untouched", "0", false},
+      {"ret", "ERROR_MOD_NOT_FOUND,ERROR_INVALID_PARAMETER", "87", true},
+      {"data", "00", "0000", false},
+      {"ret", "ERROR_NO_SUCH_DEVINST", "3758096907", true},
       {"err", "0xDEADBEEF", "untouched", false},
   };
-  for (const Case& c : cases) EXPECT_EQ(Matches(c.key, c.expected, c.actual), c.matches) << c.key << " " << c.expected;
+  for (const Case& c : cases) {
+    EXPECT_EQ(Matches(c.key, c.expected, c.actual), c.matches) << c.key << " " << c.expected;
+  }
 }
 
 }  // namespace
