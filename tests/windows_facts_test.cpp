@@ -210,8 +210,8 @@ struct Bytes {
   std::size_t room = 0;
   bool null = true;
 
-  explicit Bytes(const std::string& spec) : null(spec == "null") {
-    if (!null) room = static_cast<std::size_t>(Number(spec).value_or(0));
+  explicit Bytes(const std::string& given) : null(given == "null") {
+    if (!null) room = static_cast<std::size_t>(Number(given).value_or(0));
     bytes.assign(room + kGuard, kFill);
   }
   BYTE* Data() { return null ? nullptr : bytes.data(); }
@@ -241,8 +241,8 @@ struct Chars {
   std::size_t room = 0;
   bool null = true;
 
-  explicit Chars(const std::string& spec) : null(spec == "null") {
-    if (!null) room = static_cast<std::size_t>(Number(spec).value_or(0));
+  explicit Chars(const std::string& given) : null(given == "null") {
+    if (!null) room = static_cast<std::size_t>(Number(given).value_or(0));
     chars.assign(room + kGuard, kWideFill);
   }
   WCHAR* Data() { return null ? nullptr : chars.data(); }
@@ -260,8 +260,8 @@ struct Chars {
 struct Count {
   DWORD value = kSentinel;
   bool null = false;
-  explicit Count(const std::string& spec) : null(spec == "null") {
-    if (!null && spec != "out") value = static_cast<DWORD>(Number(spec).value_or(0));
+  explicit Count(const std::string& given) : null(given == "null") {
+    if (!null && given != "out") value = static_cast<DWORD>(Number(given).value_or(0));
   }
   DWORD* Pointer() { return null ? nullptr : &value; }
   std::string Text() const { return null ? "null" : Out(value); }
