@@ -216,6 +216,10 @@ SetupApi ProbeLibraries() {
   for (const char* name : {"SetupDiDeleteDevRegKey", "SetupDiRemoveDevice", "CM_Request_Device_EjectW"}) {
     Resolve(api.module, name, nothing);
   }
+  // A null module is the exe itself.
+  Preset();
+  const FARPROC own = GetProcAddress(nullptr, "SetupDiNoSuchFunction");
+  Out("GetProcAddress(null module)", "ret=" + Pointer(reinterpret_cast<const void*>(own)) + " " + Err());
   return api;
 }
 
@@ -331,6 +335,11 @@ void ProbeSetupApi(const SetupApi& api) {
     ProbeInstanceId(api, set, &data, label);
     ProbeProperty(api, set, &data, label, SPDRP_HARDWAREID, "HARDWAREID");
     ProbeProperty(api, set, &data, label, SPDRP_SERVICE, "SERVICE");
+  }
+  // A property code beyond every known one, on the first member.
+  SP_DEVINFO_DATA first = DeviceData();
+  if (!members.empty() && api.enumDeviceInfo(set, members.front().index, &first)) {
+    ProbeProperty(api, set, &first, "[" + members.front().id + "]", 0xFFFFFFFFu, "0xFFFFFFFF");
   }
 
   Preset();
@@ -591,6 +600,10 @@ void ProbeFiles() {
     }
   }
   ProbeCreate("Folder");
+  ProbeCreate("");  // the root, named with its separator as every root is
+  ProbeCreate("Folder\\");
+  ProbeCreate("*.*");
+  ProbeAttributes(kMainVolume, "main", "Folder\\..\\device.xml");
   ProbeCreate("missing.xml");
   ProbeCreate("missing\\x");
 }
@@ -661,6 +674,23 @@ void ProbeMemory() {
   ProbeHeap(0, "0");
   ProbeLargeHeap(0x20000000u, "0x20000000");
   ProbeLargeHeap(0x70000000u, "0x70000000");
+  Preset();
+  const BOOL nothingFreed = HeapFree(nullptr, 0, nullptr);
+  Out("HeapFree(null heap, null block)", "ret=" + Bool(nothingFreed) + " " + Err());
+
+  // A block already freed: its handle names nothing.
+  HGLOBAL freed = GlobalAlloc(GMEM_MOVEABLE, 16);
+  if (freed != nullptr && GlobalFree(freed) == nullptr) {
+    Preset();
+    const void* memory = GlobalLock(freed);
+    Out("GlobalLock(freed)", "ret=" + Pointer(memory) + " " + Err());
+    Preset();
+    const BOOL unlocked = GlobalUnlock(freed);
+    Out("GlobalUnlock(freed)", "ret=" + Bool(unlocked) + " " + Err());
+    Preset();
+    const HGLOBAL again = GlobalFree(freed);
+    Out("GlobalFree(freed)", "ret=" + std::string(again == freed ? "same" : Pointer(again)) + " " + Err());
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -692,6 +722,7 @@ void ProbeText() {
   ProbeConvert(1252, MB_PRECOMPOSED, high, -1, 16, "1252, terminated");
   ProbeConvert(1252, MB_PRECOMPOSED | MB_ERR_INVALID_CHARS, high, length, 16, "1252, invalid chars flag");
   ProbeConvert(1252, 0x100, high, length, 16, "1252, unknown flag");
+  ProbeConvert(1252, 0x100, nullptr, -1, 16, "1252, unknown flag, no text");
   ProbeConvert(1252, MB_PRECOMPOSED, high, 0, 16, "1252, no bytes");
 }
 

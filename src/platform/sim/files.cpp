@@ -43,9 +43,11 @@ GlobalBlock* BlockOf(HGLOBAL handle) {
   return globalBlocks.count(block) != 0 ? block : nullptr;
 }
 
-// What a path names: a file, or a directory when file is null.
+// What a path names: a file, or a directory when file is null; and whether
+// the path ends in a separator (a root directory's always does).
 struct Target {
   const SimFile* file = nullptr;
+  bool separatorLast = false;
 };
 
 // The volume of "\\?\Volume{GUID}\..." (GUID without regard to ASCII case)
@@ -85,15 +87,22 @@ Kind KindOf(const SimVolume& volume, const std::u16string& inside, const SimFile
   return Kind::Missing;
 }
 
+// "\\?\" paths are not normalised: an empty component, "." or "..",
+// cannot name anything, nor can a wildcard.
+bool ValidComponent(const std::u16string& component) {
+  return !component.empty() && component != u"." && component != u".." &&
+         component.find_first_of(u"*?") == std::u16string::npos;
+}
+
 // Follows the path component by component: a missing or non-directory
 // parent is ERROR_PATH_NOT_FOUND, a missing last component
-// ERROR_FILE_NOT_FOUND; "\\?\" paths are not normalised, so an empty
-// component is ERROR_INVALID_NAME (checked against Wine).
+// ERROR_FILE_NOT_FOUND, a component that cannot name anything
+// ERROR_INVALID_NAME.
 bool Resolve(LPCWSTR path, Target* target, DWORD* error) {
   std::u16string inside;
   const SimVolume* volume = path != nullptr ? VolumeOf(path, &inside) : nullptr;
   if (volume == nullptr) {
-    *error = ERROR_PATH_NOT_FOUND;
+    *error = path != nullptr && std::u16string(path) == u"\\\\?\\" ? ERROR_INVALID_NAME : ERROR_PATH_NOT_FOUND;
     return false;
   }
   if (volume->medium != SimMedium::Ready) {
@@ -102,16 +111,22 @@ bool Resolve(LPCWSTR path, Target* target, DWORD* error) {
   }
   const bool trailingSeparator = !inside.empty() && inside.back() == u'\\';
   if (trailingSeparator) inside.pop_back();
+  std::size_t start = 0;
   for (std::size_t at = inside.find(u'\\'); at != std::u16string::npos; at = inside.find(u'\\', at + 1)) {
     const SimFile* ignored = nullptr;
-    if (at == 0 || inside[at - 1] == u'\\') {
+    if (!ValidComponent(inside.substr(start, at - start))) {
       *error = ERROR_INVALID_NAME;
       return false;
     }
+    start = at + 1;
     if (KindOf(*volume, inside.substr(0, at), &ignored) != Kind::Directory) {
       *error = ERROR_PATH_NOT_FOUND;
       return false;
     }
+  }
+  if (!inside.empty() && !ValidComponent(inside.substr(start))) {
+    *error = ERROR_INVALID_NAME;
+    return false;
   }
   const SimFile* file = nullptr;
   const Kind kind = KindOf(*volume, inside, &file);
@@ -124,6 +139,7 @@ bool Resolve(LPCWSTR path, Target* target, DWORD* error) {
     return false;
   }
   target->file = file;
+  target->separatorLast = trailingSeparator || inside.empty();
   return true;
 }
 
@@ -185,7 +201,8 @@ HANDLE WINAPI SimCreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD, L
     return INVALID_HANDLE_VALUE;
   }
   if (target.file == nullptr) {  // a directory opens only with FILE_FLAG_BACKUP_SEMANTICS
-    SetLastError(ERROR_ACCESS_DENIED);
+    // Named with its separator, it is not even looked for as a file.
+    SetLastError(target.separatorLast ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
   FileHandle* file = new FileHandle{target.file, 0};
@@ -291,8 +308,12 @@ LPVOID WINAPI SimGlobalLock(HGLOBAL hMem) {
 BOOL WINAPI SimGlobalUnlock(HGLOBAL hMem) {
   if (Fails("GlobalUnlock")) return FALSE;
   GlobalBlock* block = BlockOf(hMem);
-  if (block == nullptr || block->locks == 0) {
-    SetLastError(block == nullptr ? ERROR_INVALID_HANDLE : ERROR_NOT_LOCKED);
+  if (block == nullptr) {  // Windows answers nonzero, as if a lock remained
+    SetLastError(ERROR_INVALID_HANDLE);
+    return TRUE;
+  }
+  if (block->locks == 0) {
+    SetLastError(ERROR_NOT_LOCKED);
     return FALSE;
   }
   if (--block->locks != 0) return TRUE;
@@ -333,13 +354,14 @@ int WINAPI SimMultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiBy
                  static_cast<unsigned>(Sim().machine.codePage));
     codePageNoted = true;
   }
-  if ((dwFlags & ~(MB_PRECOMPOSED | MB_ERR_INVALID_CHARS)) != 0) {
-    SetLastError(ERROR_INVALID_FLAGS);
-    return 0;
-  }
   if (lpMultiByteStr == nullptr || cbMultiByte == 0 || cchWideChar < 0 ||
       (lpWideCharStr == nullptr && cchWideChar != 0)) {
     SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  // Flags are checked only once the arguments are sound.
+  if ((dwFlags & ~(MB_PRECOMPOSED | MB_ERR_INVALID_CHARS)) != 0) {
+    SetLastError(ERROR_INVALID_FLAGS);
     return 0;
   }
   // A negative count means the text runs to its terminator, which is converted too.

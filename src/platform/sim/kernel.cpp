@@ -54,6 +54,8 @@ HMODULE LoadSetupApi(const char* call, LPCWSTR name, HANDLE file, DWORD flags) {
 
 }  // namespace
 
+void SimResetLibraries() { setupApiModule.references = 0; }
+
 UINT WINAPI SimGetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize) {
   DWORD error = 0;
   if (SimCallFails("GetSystemDirectoryW", &error)) {
@@ -84,8 +86,13 @@ FARPROC WINAPI SimGetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     SetLastError(error);
     return nullptr;
   }
+  // A null module is the exe itself, which exports nothing here.
+  if (hModule == nullptr) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
   if (hModule != &setupApiModule || setupApiModule.references == 0) {
-    SetLastError(ERROR_INVALID_HANDLE);
+    SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
   Sim().counters.procLookups.push_back(lpProcName);
@@ -121,12 +128,15 @@ void WINAPI SetLastError(DWORD dwErrCode) { Sim().lastError = dwErrCode; }
 
 HANDLE WINAPI GetProcessHeap() { return &processHeap; }
 
-// Without HEAP_GENERATE_EXCEPTIONS a failed allocation only returns null:
-// Windows documents that it does not set the last-error code.
+// A block the heap cannot hold is refused with ERROR_NOT_ENOUGH_MEMORY, as
+// Windows was measured to do (its documentation says no code is set).
 LPVOID WINAPI SimHeapAlloc(HANDLE hHeap, DWORD, SIZE_T dwBytes) {
   DWORD error = 0;
   if (SimCallFails("HeapAlloc", &error) || hHeap != &processHeap) return nullptr;
-  if (dwBytes > Sim().machine.largestAllocation) return nullptr;
+  if (dwBytes > Sim().machine.largestAllocation) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
   void* block = std::malloc(dwBytes == 0 ? 1 : dwBytes);
   if (block != nullptr) {
     ++Sim().counters.heapBlocks;
@@ -135,12 +145,13 @@ LPVOID WINAPI SimHeapAlloc(HANDLE hHeap, DWORD, SIZE_T dwBytes) {
   return block;
 }
 
+// Freeing nothing succeeds before the heap is even looked at.
 BOOL WINAPI SimHeapFree(HANDLE hHeap, DWORD, LPVOID lpMem) {
+  if (lpMem == nullptr) return TRUE;
   if (hHeap != &processHeap) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  if (lpMem == nullptr) return TRUE;
   std::free(lpMem);
   --Sim().counters.heapBlocks;
   return TRUE;

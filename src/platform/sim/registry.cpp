@@ -26,9 +26,11 @@ bool FullPath(HKEY key, LPCWSTR subKey, std::u16string* path) {
   } else {
     return false;
   }
-  if (subKey != nullptr && *subKey != 0) {
+  std::u16string name = subKey != nullptr ? subKey : u"";
+  while (!name.empty() && name.back() == u'\\') name.pop_back();  // "Key\\" opens "Key"
+  if (!name.empty()) {
     if (!path->empty()) *path += u'\\';
-    *path += subKey;
+    *path += name;
   }
   return true;
 }
@@ -83,6 +85,7 @@ LSTATUS WINAPI SimRegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM, PHKE
   DWORD error = 0;
   if (SimCallFails("RegOpenKeyExW", &error)) return static_cast<LSTATUS>(error);
   if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
+  *phkResult = nullptr;  // a failed open leaves no stale handle behind
   std::u16string path;
   if (!FullPath(hKey, lpSubKey, &path)) return ERROR_INVALID_HANDLE;
   if (!KeyExists(path)) return ERROR_FILE_NOT_FOUND;

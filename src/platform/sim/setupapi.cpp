@@ -82,6 +82,10 @@ BOOL WINAPI GetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
   if (Fails("SetupDiGetDeviceRegistryPropertyW")) return FALSE;
   const SimDevice* device = DeviceOf(DeviceInfoSet, DeviceInfoData);
   if (device == nullptr) return FALSE;
+  if (Property >= SPDRP_MAXIMUM_PROPERTY) {
+    SetLastError(ERROR_INVALID_REG_PROPERTY);
+    return FALSE;
+  }
   const std::optional<SimBytes>* property = nullptr;
   DWORD type = REG_NONE;
   DWORD error = ERROR_INVALID_DATA;
@@ -99,15 +103,18 @@ BOOL WINAPI GetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
     return FALSE;
   }
   const SimBytes& bytes = **property;
+  // A property set to no bytes reads as one never set, whatever the buffer.
+  if (bytes.empty()) {
+    SetLastError(ERROR_INVALID_DATA);
+    return FALSE;
+  }
   if (PropertyBuffer == nullptr && PropertyBufferSize != 0) {
     SetLastError(ERROR_INVALID_DATA);
     return FALSE;
   }
   if (PropertyRegDataType != nullptr) *PropertyRegDataType = type;
   if (RequiredSize != nullptr) *RequiredSize = static_cast<DWORD>(bytes.size());
-  // A call without room is a size query and fails as one, even for a
-  // property of no bytes.
-  if (PropertyBufferSize == 0 || PropertyBufferSize < bytes.size()) {
+  if (PropertyBufferSize < bytes.size()) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return FALSE;
   }

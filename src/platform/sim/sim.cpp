@@ -40,6 +40,7 @@ void SimInstall(const SimulatedMachine& machine) {
   SimResetSetupApi();
   SimResetRegistry();
   SimResetFiles();
+  SimResetLibraries();
   sim = SimState{};
   sim.machine = machine;
 }

@@ -58,6 +58,7 @@ std::string SimCountersLine();
 void SimResetSetupApi();
 void SimResetRegistry();
 void SimResetFiles();
+void SimResetLibraries();
 
 // UTF-16 helpers shared by the modules.
 bool SimEqualNoCase(const std::u16string& left, const std::u16string& right);

@@ -421,7 +421,8 @@ BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
   return freed;
 }
 
-// A failed HeapAlloc sets no last-error code, so none is shown.
+// A failed HeapAlloc is shown without a last-error code: an injected
+// failure sets none, so the code would be a stale one.
 LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
   const LPVOID block = SimHeapAlloc(hHeap, dwFlags, dwBytes);
   if (Tracing()) {
