@@ -410,6 +410,7 @@ TEST(CaptureAnonymizer, ReplacesTheSerialsInSticksMountRecords) {
       {u"_??_USBSTOR#Disk&Ven_Acme&Prod_Flash&Rev_1.00#6&1f0e2d3c&0" + guid, u"6&1F0E2D3C", u"&0" + guid},
       {u"_??_USBSTOR#Disk&Ven_Acme&Prod_Flash&Rev_1.00#NOLUN777" + guid, u"NOLUN777", u"_??_USBSTOR#Disk"},
       {u"_??_USBSTOR#Disk&Ven_Acme&Prod_Flash&Rev_1.00#UNENDED9", u"", u"UNENDED9"},
+      {u"_??_USBSTOR#Disk&Ven_Acme&Prod_Flash&Rev_1.00#0&0" + guid, u"", u"Rev_1.00#0&0"},
       {u"_??_USBSTOR#Disk&Ven_Acme&Pr", u"", u"_??_USBSTOR#Disk&Ven_Acme&Pr"},
       {u"\\??\\SCSI#CdRom&Ven_X&Prod_Y#4&1c2b3a49&0&010000" + guid, u"", u"4&1c2b3a49&0&010000"},
   };

@@ -138,8 +138,11 @@ std::size_t Find(const CapturedText& text, WCHAR c, std::size_t from) {
 
 // A stick's mount record names its disk, "USBSTOR#<device>#<serial>&<lun>#",
 // and the table keeps the records of sticks long gone, whose serials no
-// listed device shows.
+// listed device shows. One of fewer than four characters occurs by chance
+// in any text (a LUN, a revision), so replacing it everywhere would garble
+// records it has nothing to do with; it is left.
 void AddRecordSerials(std::vector<Replacement>& replacements, const CapturedBytes& data) {
+  const std::size_t kShortest = 4;
   const CapturedText text = TextOf(data);
   static const char kMarker[] = "USBSTOR#";
   for (std::size_t at = 0; at < text.size(); ++at) {
@@ -150,8 +153,10 @@ void AddRecordSerials(std::vector<Replacement>& replacements, const CapturedByte
     std::size_t serialEnd = end;
     while (serialEnd > begin && text[serialEnd - 1] != '&') --serialEnd;
     serialEnd = serialEnd > begin ? serialEnd - 1 : end;  // the LUN suffix is not part of it
-    Add(replacements, CapturedText(text.begin() + static_cast<std::ptrdiff_t>(begin),
-                                   text.begin() + static_cast<std::ptrdiff_t>(serialEnd)));
+    if (serialEnd - begin >= kShortest) {
+      Add(replacements, CapturedText(text.begin() + static_cast<std::ptrdiff_t>(begin),
+                                     text.begin() + static_cast<std::ptrdiff_t>(serialEnd)));
+    }
     at = end;
   }
 }
