@@ -57,6 +57,19 @@ std::vector<std::string> IdentifyingTexts(const SimulatedMachine& machine) {
     if (Upper(id).rfind("USB\\", 0) == 0 && serial.size() >= 4) texts.push_back(Upper(serial));
   }
   for (const SimVolume& volume : machine.volumes) texts.push_back(Upper(SimToUtf8(volume.guid)));
+  // The serial in each stick's mount record, present or gone: "USBSTOR#<device>#<serial>&<lun>#".
+  for (const SimKey& key : machine.registry) {
+    if (Upper(SimToUtf8(key.path)) != "SYSTEM\\MOUNTEDDEVICES") continue;
+    for (const SimValue& value : key.values) {
+      const std::string record = Upper(std::string(value.data.begin(), value.data.end()));
+      std::string text;  // the ASCII characters of the UTF-16LE record
+      for (std::size_t i = 0; i + 1 < record.size(); i += 2) text += record[i + 1] == 0 ? record[i] : '?';
+      const std::size_t device = text.find("USBSTOR#");
+      const std::size_t serial = device == std::string::npos ? device : text.find('#', device + 8);
+      const std::size_t lun = serial == std::string::npos ? serial : text.find('&', serial);
+      if (lun != std::string::npos && lun - serial > 4) texts.push_back(text.substr(serial + 1, lun - serial - 1));
+    }
+  }
   return texts;
 }
 
@@ -374,6 +387,58 @@ TEST(CaptureAnonymizer, ReplacesEachSerialAndGuidConsistentlyInAnyCase) {
   EXPECT_FALSE(machine.volumes[0].paths[0].contentKept);
   EXPECT_TRUE(machine.volumes[0].paths[0].content.empty());
   EXPECT_EQ(machine.volumes[0].paths[0].valueChars, 3u);
+}
+
+CapturedBytes Utf16(const std::u16string& text) {
+  CapturedBytes bytes;
+  for (char16_t c : text) bytes.insert(bytes.end(), {static_cast<BYTE>(c & 0xFF), static_cast<BYTE>(c >> 8)});
+  return bytes;
+}
+
+// The mount table keeps the records of sticks that are gone: their serials
+// go as well, the same stand-in wherever one occurs, the rest of the record kept.
+TEST(CaptureAnonymizer, ReplacesTheSerialsInSticksMountRecords) {
+  const std::u16string guid = u"#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+  struct Row {
+    std::u16string record;
+    std::u16string serial;  // what must not be left; empty where nothing is replaced
+    std::u16string kept;    // what must stay
+  };
+  const Row rows[] = {
+      {u"_??_USBSTOR#Disk&Ven_Acme&Prod_Flash&Rev_1.00#GONE4242&0" + guid, u"GONE4242", u"#Disk&Ven_Acme&Prod_Flash&Rev_1.00#"},
+      {u"_??_USBSTOR#Disk&Ven_Acme&Prod_SD&Rev_1.00#gone4242&1" + guid, u"GONE4242", u"&1" + guid},
+      {u"_??_USBSTOR#Disk&Ven_Acme&Prod_Flash&Rev_1.00#6&1f0e2d3c&0" + guid, u"6&1F0E2D3C", u"&0" + guid},
+      {u"_??_USBSTOR#Disk&Ven_Acme&Prod_Flash&Rev_1.00#NOLUN777" + guid, u"NOLUN777", u"_??_USBSTOR#Disk"},
+      {u"_??_USBSTOR#Disk&Ven_Acme&Prod_Flash&Rev_1.00#UNENDED9", u"", u"UNENDED9"},
+      {u"_??_USBSTOR#Disk&Ven_Acme&Prod_Flash&Rev_1.00#0&0" + guid, u"", u"Rev_1.00#0&0"},
+      {u"_??_USBSTOR#Disk&Ven_Acme&Pr", u"", u"_??_USBSTOR#Disk&Ven_Acme&Pr"},
+      {u"\\??\\SCSI#CdRom&Ven_X&Prod_Y#4&1c2b3a49&0&010000" + guid, u"", u"4&1c2b3a49&0&010000"},
+  };
+  CapturedMachine machine;
+  CapturedDevice present;
+  present.instanceId = Wide(u"USB\\VID_045E&PID_FFFF\\PRESENT1");
+  machine.devices.push_back(present);
+  for (const Row& row : rows) machine.mountTable.push_back(CapturedValue{Wide(u"\\??\\Volume{x}"), REG_BINARY, Utf16(row.record)});
+  Anonymize(machine);
+  std::vector<std::u16string> standIns;
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    const CapturedBytes& data = machine.mountTable[i].data;
+    std::u16string text;
+    for (std::size_t at = 0; at + 1 < data.size(); at += 2) text += static_cast<char16_t>(data[at] | (data[at + 1] << 8));
+    std::u16string upper = text;
+    for (char16_t& c : upper) c = static_cast<char16_t>(std::toupper(c));
+    EXPECT_EQ(text.size(), rows[i].record.size()) << i;
+    EXPECT_NE(text.find(rows[i].kept), std::u16string::npos) << SimToUtf8(text);
+    if (rows[i].serial.empty()) {
+      EXPECT_EQ(text, rows[i].record);
+      continue;
+    }
+    EXPECT_EQ(upper.find(rows[i].serial), std::u16string::npos) << SimToUtf8(text);
+    const std::size_t at = rows[i].record.find(u'#', 12) + 1;
+    standIns.push_back(upper.substr(at, rows[i].serial.size()));
+  }
+  EXPECT_EQ(standIns[0], standIns[1]);  // one gone stick, two of its volumes
+  EXPECT_NE(machine.devices[0].instanceId, present.instanceId);
 }
 
 // A device whose ID could not be read has nothing to hide: it stays a failed read.

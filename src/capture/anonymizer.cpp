@@ -15,10 +15,9 @@ WCHAR Upper(WCHAR c) { return c >= 'a' && c <= 'z' ? static_cast<WCHAR>(c - 32) 
 bool IsLetter(WCHAR c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool IsDigit(WCHAR c) { return c >= '0' && c <= '9'; }
 
-bool StartsWithNoCase(const CapturedText& text, const char* prefix) {
-  std::size_t i = 0;
-  for (; prefix[i] != 0; ++i) {
-    if (i == text.size() || Upper(text[i]) != Upper(static_cast<WCHAR>(prefix[i]))) return false;
+bool StartsWithNoCase(const CapturedText& text, const char* prefix, std::size_t at = 0) {
+  for (std::size_t i = 0; prefix[i] != 0; ++i) {
+    if (at + i >= text.size() || Upper(text[at + i]) != Upper(static_cast<WCHAR>(prefix[i]))) return false;
   }
   return true;
 }
@@ -124,6 +123,44 @@ void AssignStandIns(std::vector<Replacement>& replacements, std::size_t begin, s
   }
 }
 
+CapturedText TextOf(const CapturedBytes& data) {
+  CapturedText text(data.size() / 2);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    text[i] = static_cast<WCHAR>(data[2 * i] | (data[2 * i + 1] << 8));
+  }
+  return text;
+}
+
+std::size_t Find(const CapturedText& text, WCHAR c, std::size_t from) {
+  while (from < text.size() && text[from] != c) ++from;
+  return from;
+}
+
+// A stick's mount record names its disk, "USBSTOR#<device>#<serial>&<lun>#",
+// and the table keeps the records of sticks long gone, whose serials no
+// listed device shows. One of fewer than four characters occurs by chance
+// in any text (a LUN, a revision), so replacing it everywhere would garble
+// records it has nothing to do with; it is left.
+void AddRecordSerials(std::vector<Replacement>& replacements, const CapturedBytes& data) {
+  const std::size_t kShortest = 4;
+  const CapturedText text = TextOf(data);
+  static const char kMarker[] = "USBSTOR#";
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (!StartsWithNoCase(text, kMarker, at)) continue;
+    const std::size_t begin = Find(text, '#', at + sizeof kMarker - 1) + 1;
+    const std::size_t end = Find(text, '#', begin);
+    if (end >= text.size()) return;
+    std::size_t serialEnd = end;
+    while (serialEnd > begin && text[serialEnd - 1] != '&') --serialEnd;
+    serialEnd = serialEnd > begin ? serialEnd - 1 : end;  // the LUN suffix is not part of it
+    if (serialEnd - begin >= kShortest) {
+      Add(replacements, CapturedText(text.begin() + static_cast<std::ptrdiff_t>(begin),
+                                     text.begin() + static_cast<std::ptrdiff_t>(serialEnd)));
+    }
+    at = end;
+  }
+}
+
 // Serials first, then volume GUIDs; longest first, so that no shorter one
 // cuts into a longer.
 std::vector<Replacement> Replacements(const CapturedMachine& machine) {
@@ -135,6 +172,7 @@ std::vector<Replacement> Replacements(const CapturedMachine& machine) {
     Add(replacements, CapturedText(device.instanceId.begin() + static_cast<std::ptrdiff_t>(last),
                                    device.instanceId.end()));
   }
+  for (const CapturedValue& value : machine.mountTable) AddRecordSerials(replacements, value.data);
   const std::size_t serials = replacements.size();
   for (const CapturedValue& value : machine.mountTable) {
     if (!StartsWithNoCase(value.name, "\\??\\Volume{")) continue;
@@ -194,10 +232,7 @@ void Scrub(CapturedText& text, const std::vector<Replacement>& replacements, std
 // Data as UTF-16LE text, as the scan reads names, keys and mount records;
 // an odd last byte stays as it is.
 void ScrubBytes(CapturedBytes& data, const std::vector<Replacement>& replacements) {
-  CapturedText text(data.size() / 2);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    text[i] = static_cast<WCHAR>(data[2 * i] | (data[2 * i + 1] << 8));
-  }
+  CapturedText text = TextOf(data);
   Scrub(text, replacements);
   for (std::size_t i = 0; i < text.size(); ++i) {
     data[2 * i] = static_cast<BYTE>(text[i] & 0xFF);

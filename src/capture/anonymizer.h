@@ -5,7 +5,8 @@
 #include "capture/captured_machine.h"
 
 // Replaces every USB serial (the last component of each "USB\..." instance
-// ID) and every volume GUID, wherever their text occurs in instance IDs,
+// ID, and the serial in each stick's mount record, the stick present or
+// gone) and every volume GUID, wherever their text occurs in instance IDs,
 // "ParentIdPrefix" values and the mount table, in any letter case, by one
 // stand-in each; and every descriptor by one that gives the reader a value
 // of the same length. Hardware IDs, service names, drive letters, the

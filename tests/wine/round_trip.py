@@ -36,6 +36,12 @@ def identifying_texts(machine):
             texts.add(instance.rsplit("\\", 1)[1].upper())
     for volume in machine.get("volumes", []):
         texts.add(volume["guid"].upper())
+    # The serial in each stick's mount record, present or gone.
+    for _, _, data in winemachine.mounted_devices(machine) or []:
+        record = data[:len(data) // 2 * 2].decode("utf-16-le", "replace").upper()
+        found = re.search(r"USBSTOR#[^#]*#([^#]*)&[^&#]*#", record)
+        if found:
+            texts.add(found.group(1))
     # A serial of two or three characters occurs by chance anywhere.
     return {t for t in texts if len(t) >= 4}
 
