@@ -22,6 +22,7 @@ RM_RECORD = "\\??\\STORAGE#RemovableMedia#7&1a2b3c4d&0&RM#{53f5630d-b6bf-11d0-94
 STICK = "USB\\VID_1234&PID_5678\\SN0001"
 DISK_RECORD = "_??_USBSTOR#Disk&Ven_Acme&Prod_Stick&Rev_1.00#SN0002&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}"
 VISTA_STICK = "USB\\VID_1234&PID_5678\\SN0002"
+DESCRIPTOR = "<hardware><type>main</type></hardware>"
 FIXED_DISK = ("\\DosDevices\\C:", REG_BINARY, bytes.fromhex("8a3c9d120000007e00000000"))
 
 
@@ -247,20 +248,33 @@ class Rules(HiveCase):
         machine = self.machine(self.hive(xp_keys()), "--os", "xp", "--as-device", STICK)
         self.assertEqual(machine["devices"][1]["hardwareIds"],
                          ["USB\\VID_045E&PID_FFFF", "USB\\VID_1234&PID_5678&REV_0100", "USB\\VID_1234&PID_5678"])
-        self.assertEqual(machine["volumes"], [{"guid": "{a1000000-0000-0000-0000-000000000001}",
-                                               "files": {"device.xml": "<hardware><type>main</type></hardware>"}}])
         odd = xp_keys()
         odd["ControlSet002\\Enum\\" + STICK][0] = ("HardwareID", REG_MULTI_SZ, b"U\0S\0B\0")
         device = self.machine(self.hive(odd, "ODD"), "--os", "xp", "--as-device", STICK)["devices"][1]
         self.assertEqual(bytes.fromhex(device["hardwareIds"]["hex"]), sz("USB\\VID_045E&PID_FFFF") + b"U\0S\0B\0")
 
-    def test_a_device_without_service_gets_no_volumes(self):
-        keys = xp_keys()
-        keys["ControlSet002\\Enum\\" + STICK] = [v for v in keys["ControlSet002\\Enum\\" + STICK] if v[0] != "Service"]
-        path = self.convert(self.hive(keys), "--os", "xp", "--as-device", STICK)
-        with open(path, encoding="utf-8") as machine_file:
-            self.assertEqual([v.get("files") for v in json.load(machine_file)["volumes"]], [None])
-        self.assertEqual(self.report(path), ("", 1))
+    def test_descriptors_go_to_the_volumes_of_the_storage_children(self):
+        no_service = xp_keys()
+        no_service["ControlSet002\\Enum\\" + STICK] = [v for v in no_service["ControlSet002\\Enum\\" + STICK]
+                                                      if v[0] != "Service"]
+        cards = "USB\\VID_1234&PID_5678\\SN0003"
+        rows = [
+            (vista_keys(), ["--os", "7", "--as-device", VISTA_STICK], ["{b2000000-0000-0000-0000-000000000002}"]),
+            # before Vista the disk's own ID does not stand in for a missing prefix
+            (vista_keys(), ["--os", "xp", "--as-device", VISTA_STICK], []),
+            (xp_keys(), ["--os", "xp", "--as-device", STICK], ["{a1000000-0000-0000-0000-000000000001}"]),
+            (xp_keys(), ["--os", "xp"], []),
+            # a device whose service cannot be read has no storage children
+            (no_service, ["--os", "xp", "--as-device", STICK], []),
+            (card_reader_keys(), ["--os", "10", "--as-device", cards],
+             ["{c3000000-0000-0000-0000-000000000001}", "{c3000000-0000-0000-0000-000000000002}"]),
+        ]
+        for number, (keys, args, described) in enumerate(rows):
+            with self.subTest(args=args):
+                volumes = self.machine(self.hive(keys, "H%d" % number), *args)["volumes"]
+                self.assertEqual([v["guid"] for v in volumes if "files" in v], described)
+                self.assertTrue(all(v.get("files", {"device.xml": DESCRIPTOR}) == {"device.xml": DESCRIPTOR}
+                                    for v in volumes))
 
 
 class Failures(HiveCase):
