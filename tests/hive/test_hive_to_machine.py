@@ -49,10 +49,16 @@ def xp_keys(prefix=(REG_SZ, sz("7&1a2b3c4d&0")), record=text(RM_RECORD)):
 
 
 def vista_keys():
-    """Windows 7: the stick's disk has no ParentIdPrefix; its volume device carries the whole record."""
-    devices = [("STORAGE\\Volume\\" + DISK_RECORD.replace("\\", "#"), [("Service", REG_SZ, sz("volsnap")), CLASS_VOLUME]),
+    """Windows 7: the stick's disk has no ParentIdPrefix; its volume device carries the whole record.
+    Beside them, the volume name of a stick that is gone, and a volume device whose ID is too long
+    for the command to read (and for Wine to keep)."""
+    long_id = "_??_USBSTOR#Disk&Ven_Acme&Prod_Long#SN0002&7#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}"
+    devices = [("STORAGE\\Volume\\" + DISK_RECORD, [("Service", REG_SZ, sz("volsnap")), CLASS_VOLUME]),
+               ("STORAGE\\Volume" + "L" * 180 + "\\" + long_id, [("Service", REG_SZ, sz("volsnap")), CLASS_VOLUME]),
                stick("SN0002"), xp_disk("SN0002", None)]
     mount = [("\\??\\Volume{b2000000-0000-0000-0000-000000000002}", REG_BINARY, text(DISK_RECORD)),
+             ("\\??\\Volume{b8000000-0000-0000-0000-000000000008}", REG_BINARY, text(long_id)),
+             ("\\??\\Volume{b9000000-0000-0000-0000-000000000009}", REG_BINARY, text(DISK_RECORD.replace("SN0002", "SN0009"))),
              ("\\DosDevices\\G:", REG_BINARY, text(DISK_RECORD)), FIXED_DISK]
     return system_keys(devices, mount)
 
@@ -244,6 +250,10 @@ class Rules(HiveCase):
                          ["ACPI\\PNP0303\\4&25EE97C0&0", "ROOT\\LEGACY_BEEP\\0000", "USB\\VID_1234&PID_5678\\WITH_CLASS"])
         self.assertNotIn("hardwareIds", machine["devices"][2])
 
+    def test_an_id_too_long_for_wine_is_marked(self):
+        self.assertIn("199", self.machine(self.hive(vista_keys(), "LONG"), "--os", "7")["wine"]["skip"])
+        self.assertNotIn("wine", self.machine(self.hive(xp_keys(), "SHORT"), "--os", "7"))
+
     def test_as_device_adds_the_matched_id_first(self):
         machine = self.machine(self.hive(xp_keys()), "--os", "xp", "--as-device", STICK)
         self.assertEqual(machine["devices"][1]["hardwareIds"],
@@ -271,7 +281,8 @@ class Rules(HiveCase):
         ]
         for number, (keys, args, described) in enumerate(rows):
             with self.subTest(args=args):
-                volumes = self.machine(self.hive(keys, "H%d" % number), *args)["volumes"]
+                machine = self.machine(self.hive(keys, "H%d" % number), *args)
+                volumes = machine["volumes"]
                 self.assertEqual([v["guid"] for v in volumes if "files" in v], described)
                 self.assertTrue(all(v.get("files", {"device.xml": DESCRIPTOR}) == {"device.xml": DESCRIPTOR}
                                     for v in volumes))
@@ -279,7 +290,7 @@ class Rules(HiveCase):
 
 class Failures(HiveCase):
     def fails(self, args, says):
-        output = os.path.join(self.dir, "out.json")
+        output = os.path.join(self.dir, "out-%d.json" % len(os.listdir(self.dir)))
         done = subprocess.run([SCRIPT, *args, "--output", output], capture_output=True, text=True)
         self.assertEqual(done.returncode, 2, done.stderr)
         self.assertEqual(done.stdout, "")
@@ -401,8 +412,9 @@ class RealHives(HiveCase):
 
 @unittest.skipUnless(WINE_EXE, "no --exe given: the Wine round trip needs build/mingw-i686/devdrives.exe")
 class WineRoundTrip(HiveCase):
-    """hive -> machine file -> the sim and Wine give the same report; neither case depends on
-    the order of devices or values, which Wine sorts."""
+    """hive -> machine file -> the sim and Wine give the same report. Neither report depends on
+    the order of devices or values, which Wine sorts: each stick has one volume name, and on
+    the real hive only one of the two sticks has a letter."""
 
     def round_trip(self, hive, args, expected):
         path = self.convert(hive, *args)
@@ -419,9 +431,12 @@ class WineRoundTrip(HiveCase):
     def test_xp_stick_by_parent_id_prefix(self):
         self.round_trip(self.hive(xp_keys()), ["--os", "xp", "--as-device", STICK], ('[{"iDrive":"F"}]', 0))
 
-    def test_card_reader_on_windows_10(self):
-        self.round_trip(self.hive(card_reader_keys()), ["--os", "10", "--as-device", "USB\\VID_1234&PID_5678\\SN0003"],
-                        ('[{"iDrive":"H","sdDriveA":"I"}]', 0))
+    @unittest.skipUnless(os.path.isdir(REAL_HIVES), f"{REAL_HIVES} is absent")
+    def test_real_windows_10_hive_with_both_sticks(self):
+        with tempfile.TemporaryDirectory(prefix="hive-real-") as unpacked:
+            self.round_trip(real_hive("SYSTEM_B", unpacked),
+                            ["--os", "10", "--as-device", "USB\\VID_0781&PID_5580\\AA010603160707470215",
+                             "--as-device", "USB\\VID_0781&PID_5580\\AA010215170355310594"], ('[{"iDrive":"D"}]', 0))
 
 
 if __name__ == "__main__":
