@@ -289,9 +289,9 @@ class Rules(HiveCase):
 
 
 class Failures(HiveCase):
-    def fails(self, args, says):
+    def fails(self, args, says, interpreter=()):
         output = os.path.join(self.dir, "out-%d.json" % len(os.listdir(self.dir)))
-        done = subprocess.run([SCRIPT, *args, "--output", output], capture_output=True, text=True)
+        done = subprocess.run([*interpreter, SCRIPT, *args, "--output", output], capture_output=True, text=True)
         self.assertEqual(done.returncode, 2, done.stderr)
         self.assertEqual(done.stdout, "")
         self.assertEqual(len(done.stderr.splitlines()), 1, done.stderr)
@@ -358,6 +358,10 @@ class Failures(HiveCase):
         for args, says in rows:
             with self.subTest(args=args):
                 self.fails(args, says)
+
+    def test_without_hivex_it_says_what_to_do(self):
+        # -S hides dist-packages, as another python3 earlier on PATH would
+        self.fails([self.hive(xp_keys()), "--os", "7"], "python3-hivex is missing", ("/usr/bin/python3", "-S"))
 
     def test_an_existing_output_stays_when_the_run_fails(self):
         output = self.raw_file("kept.json", b"old")
