@@ -188,7 +188,7 @@ class SyntheticReports(HiveCase):
 class ExactBytes(HiveCase):
     """What the hive holds reaches the machine file byte for byte, in the hive's order."""
 
-    ODD_VALUES = [
+    MOUNT_VALUES = [
         ("\\DosDevices\\E:", REG_BINARY, text("abc") + b"\x7f"),
         ("\\??\\Volume{e5000000-0000-0000-0000-000000000005}", REG_BINARY, text("\\??\\X") + b"\0\0" + text("tail")),
         ("#{46686113-4e39-11ea-bd05-784f439fa657}", REG_BINARY, bytes.fromhex("ae4645df008085e122000000")),
@@ -201,10 +201,10 @@ class ExactBytes(HiveCase):
     ]
 
     def test_mount_table_keeps_order_and_bytes(self):
-        machine = self.machine(self.hive(system_keys([], self.ODD_VALUES)), "--os", "7")
+        machine = self.machine(self.hive(system_keys([], self.MOUNT_VALUES)), "--os", "7")
         listed = machine["registry"]["SYSTEM\\MountedDevices"]
-        self.assertEqual([v["name"] for v in listed], [name for name, _, _ in self.ODD_VALUES])
-        self.assertEqual([value_bytes(v) for v in listed], [(t, data) for _, t, data in self.ODD_VALUES])
+        self.assertEqual([v["name"] for v in listed], [name for name, _, _ in self.MOUNT_VALUES])
+        self.assertEqual([value_bytes(v) for v in listed], [(t, data) for _, t, data in self.MOUNT_VALUES])
         self.assertEqual(machine["drives"], "BDEK")
         self.assertEqual([v["guid"] for v in machine["volumes"]],
                          ["{e5000000-0000-0000-0000-000000000005}", "{d4000000-0000-0000-0000-000000000004}"])
@@ -249,6 +249,12 @@ class Rules(HiveCase):
         self.assertEqual([d["instanceId"] for d in machine["devices"]],
                          ["ACPI\\PNP0303\\4&25EE97C0&0", "ROOT\\LEGACY_BEEP\\0000", "USB\\VID_1234&PID_5678\\WITH_CLASS"])
         self.assertNotIn("hardwareIds", machine["devices"][2])
+
+    def test_standard_output_holds_the_same_bytes(self):
+        hive = self.hive(system_keys([], ExactBytes.MOUNT_VALUES))
+        with open(self.convert(hive, "--os", "7"), "rb") as written:
+            self.assertEqual(subprocess.run([SCRIPT, hive, "--os", "7"], capture_output=True, check=True,
+                                            env={**os.environ, "LC_ALL": "C"}).stdout, written.read())
 
     def test_an_id_too_long_for_wine_is_marked(self):
         self.assertIn("199", self.machine(self.hive(vista_keys(), "LONG"), "--os", "7")["wine"]["skip"])
