@@ -26,10 +26,10 @@ DESCRIPTOR = "<hardware><type>main</type></hardware>"
 FIXED_DISK = ("\\DosDevices\\C:", REG_BINARY, bytes.fromhex("8a3c9d120000007e00000000"))
 
 
-def stick(serial, service=("Service", REG_SZ, sz("USBSTOR"))):
+def stick(serial):
     return ("USB\\VID_1234&PID_5678\\" + serial,
             [("HardwareID", REG_MULTI_SZ, multi(["USB\\VID_1234&PID_5678&REV_0100", "USB\\VID_1234&PID_5678"])),
-             service, CLASS_USB])
+             ("Service", REG_SZ, sz("USBSTOR")), CLASS_USB])
 
 
 def xp_disk(serial, prefix):
@@ -67,8 +67,7 @@ def card_reader_keys():
     """Two storage children, two letters; --as-device gives both volumes a descriptor."""
     def child(slot, number):
         return ("USBSTOR\\Disk&Ven_Acme&Prod_%s&Rev_1.00\\SN0003&%d" % (slot, number), [("Service", REG_SZ, sz("disk"))])
-    records = [rec.replace("Stick", slot).replace("SN0002&0", "SN0003&%d" % n) for rec, slot, n in
-               ((DISK_RECORD, "CF", 0), (DISK_RECORD, "SD", 1))]
+    records = [DISK_RECORD.replace("Stick", slot).replace("SN0002&0", "SN0003&%d" % n) for slot, n in (("CF", 0), ("SD", 1))]
     mount = [("\\??\\Volume{c3000000-0000-0000-0000-000000000001}", REG_BINARY, text(records[1])),
              ("\\??\\Volume{c3000000-0000-0000-0000-000000000002}", REG_BINARY, text(records[0])),
              ("\\DosDevices\\H:", REG_BINARY, text(records[0])), ("\\DosDevices\\I:", REG_BINARY, text(records[1]))]
