@@ -33,6 +33,24 @@ def _cell(record):
     return (struct.pack("<i", -size) + record).ljust(size, b"\0")
 
 
+def header_checksum(header):
+    checksum = 0
+    for (word,) in struct.iter_unpack("<I", header[:508]):
+        checksum ^= word
+    return struct.pack("<I", checksum)
+
+
+def mark_unclean(path):
+    """Makes the hive look saved mid-write: its secondary sequence number behind the primary."""
+    with open(path, "r+b") as hive:
+        header = bytearray(hive.read(4096))
+        header[8:12] = struct.pack("<I", struct.unpack("<I", header[4:8])[0] - 1)
+        header[508:512] = header_checksum(header)
+        hive.seek(0)
+        hive.write(header)
+    return path
+
+
 def empty_hive():
     """A hive that holds only its root key: hivex edits hives but does not start one."""
     root_at = 0x20
@@ -47,10 +65,7 @@ def empty_hive():
     page = struct.pack("<4sIIQI", b"hbin", 0, 4096, 0, 0).ljust(root_at, b"\0") + cells
     page += struct.pack("<i", 4096 - free_at).ljust(4096 - free_at, b"\0")
     header = bytearray(struct.pack("<4sIIQIIIIIII", b"regf", 1, 1, 0, 1, 3, 0, 1, root_at, 4096, 1).ljust(4096, b"\0"))
-    checksum = 0
-    for (word,) in struct.iter_unpack("<I", header[:508]):
-        checksum ^= word
-    header[508:512] = struct.pack("<I", checksum)
+    header[508:512] = header_checksum(header)
     return bytes(header) + page
 
 

@@ -6,8 +6,8 @@ import subprocess
 import tempfile
 import unittest
 
-from hives import (REAL_HIVES, REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_SZ, dword, multi, real_hive, sz,
-                   system_keys, text, write_hive)
+from hives import (REAL_HIVES, REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_SZ, dword, mark_unclean, multi,
+                   real_hive, sz, system_keys, text, write_hive)
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 SCRIPT = os.path.join(ROOT, "scripts", "hive-to-machine")
@@ -255,6 +255,13 @@ class Rules(HiveCase):
             self.assertEqual(subprocess.run([SCRIPT, hive, "--os", "7"], capture_output=True, check=True,
                                             env={**os.environ, "PYTHONIOENCODING": "ascii"}).stdout, written.read())
 
+    def test_a_hive_not_closed_cleanly_is_noted(self):
+        clean = self.hive(xp_keys(), "CLEAN")
+        unclean = mark_unclean(self.hive(xp_keys(), "UNCLEAN"))
+        self.assertNotIn("not closed cleanly", self.machine(clean, "--os", "xp")["description"])
+        self.assertIn("not closed cleanly", self.machine(unclean, "--os", "xp")["description"])
+        self.assertEqual(self.report(self.convert(unclean, "--os", "xp", "--as-device", STICK)), ('[{"iDrive":"F"}]', 0))
+
     def test_an_id_too_long_for_wine_is_marked(self):
         self.assertIn("199", self.machine(self.hive(vista_keys(), "LONG"), "--os", "7")["wine"]["skip"])
         self.assertNotIn("wine", self.machine(self.hive(xp_keys(), "SHORT"), "--os", "7"))
@@ -407,6 +414,12 @@ class RealHives(HiveCase):
             (win1709, ["--os", "10", "--as-device", "USB\\VID_0781&PID_558C\\MSFT30313735303835343230333437"], nothing),
             (win1709, ["--os", "10", "--as-device", "USB\\VID_152D&PID_0567\\MSFT30160087320341700000F9"], nothing),
         ])
+
+    def test_hives_saved_mid_write_are_noted(self):
+        for name, unclean in [("SYSTEM", False), ("SYSTEM_2", True), ("SYSTEM_B", True), ("SYSTEM_WIN_10_1709", True)]:
+            with self.subTest(hive=name):
+                description = self.machine(self.paths[name], "--os", "10")["description"]
+                self.assertEqual("not closed cleanly" in description, unclean)
 
     def test_mount_tables_are_copied_exactly(self):
         import hivex
