@@ -267,7 +267,7 @@ class Rules(HiveCase):
         self.assertNotIn("wine", self.machine(self.hive(xp_keys(), "SHORT"), "--os", "7"))
 
     def test_as_device_adds_the_matched_id_first(self):
-        machine = self.machine(self.hive(xp_keys()), "--os", "xp", "--as-device", STICK)
+        machine = self.machine(self.hive(xp_keys()), "--os", "xp", "--as-device", STICK, "--as-device", STICK.lower())
         self.assertEqual(machine["devices"][1]["hardwareIds"],
                          ["USB\\VID_045E&PID_FFFF", "USB\\VID_1234&PID_5678&REV_0100", "USB\\VID_1234&PID_5678"])
         odd = xp_keys()
