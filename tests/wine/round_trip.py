@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """The capture's round trip under Wine.
 
-For every machine file Wine can show: set the machine up under Wine, run
-devdrives-capture.exe on it (plain and --anonymize), and replay both
+For every machine file Wine can show (a file it cannot show fails unless it
+says so, as in tests/wine/suite): set the machine up under Wine, run
+devdrives.exe on it as the suite does, and devdrives-capture.exe (plain and
+--anonymize), and replay both
 captures on the native build and under Wine (devdrives.exe): each must give
 the file's "expect". A capture taken of the replayed capture must equal the
 first (the "captured" block aside), the anonymized capture must hold
@@ -84,7 +86,11 @@ def replay_native(native, text):
         os.unlink(f.name)
 
 
-def check_result(label, stdout, code, expect, problems):
+def check_result(label, result, expect, problems):
+    """result: (stdout, exit code) or (stdout, exit code, stderr)."""
+    stdout, code, stderr = (tuple(result) + (b"",))[:3]
+    if stderr:
+        problems.append(f"{label}: Wine or the command wrote to stderr: {stderr[:400]!r}")
     if stdout != expect["stdout"].encode("utf-8") or code != expect["exit"]:
         problems.append(f"{label}: got {stdout!r} exit {code}, expected {expect['stdout']!r} exit {expect['exit']}")
 
@@ -119,8 +125,8 @@ def capture_under_wine(template, machine, version, command, capture):
         with open(path, "rb") as f:
             if without_date(f.read()) != without_date(runs["plain"]):
                 raise RuntimeError("the capture on standard output differs from the file --output wrote")
-        stdout, code, _ = session.run_exe(version)
-        return runs, (stdout, code)
+        stdout, code, stderr = session.run_exe(version)
+        return runs, (stdout, code, stderr)
     finally:
         session.close()
 
@@ -128,26 +134,30 @@ def capture_under_wine(template, machine, version, command, capture):
 def round_trip(path, template, command, capture, native):
     """(status, detail lines) for one machine file."""
     machine = winemachine.load(path)
-    if machine.get("wine", {}).get("skip") or winemachine.cannot_express(machine):
-        return "SKIP", ["(Wine cannot show this machine)"]
+    if machine.get("wine", {}).get("skip"):
+        return "SKIP", [f"({machine['wine']['skip']})"]
+    reasons = winemachine.cannot_express(machine)
+    if reasons:
+        return "FAIL", ["Wine cannot express this machine; say so in \"wine\": {\"skip\": ...}: " +
+                        "; ".join(reasons)]
     expect = machine["expect"]
     problems = []
     for version in winemachine.versions(machine):
         runs, command_result = capture_under_wine(template, machine, version, command, capture)
-        check_result(f"[{version}] devdrives.exe on the source", *command_result, expect, problems)
+        check_result(f"[{version}] devdrives.exe on the source", command_result, expect, problems)
         captures = {label: json.loads(text.decode("utf-8")) for label, text in runs.items()}
         for label, captured in captures.items():
             if captured["expect"] != expect:
                 problems.append(f"[{version}] {label} capture expects {captured['expect']}")
             check_result(f"[{version}] {label} capture replayed natively",
-                         *replay_native(native, runs[label])[:2], expect, problems)
+                         replay_native(native, runs[label])[:2], expect, problems)
             reasons = winemachine.cannot_express(captured)
             if reasons:
                 problems.append(f"[{version}] {label} capture cannot be shown under Wine: {'; '.join(reasons)}")
                 continue
             replay_versions = winemachine.versions(captured)
             again, replayed = capture_under_wine(template, captured, replay_versions[0], command, capture)
-            check_result(f"[{version}] {label} capture replayed under Wine", *replayed, expect, problems)
+            check_result(f"[{version}] {label} capture replayed under Wine", replayed, expect, problems)
             if label == "plain":
                 problems.extend(f"[{version}] the capture of the replay differs: {d}"
                                 for d in differences(captured, json.loads(again["plain"])))
@@ -164,6 +174,7 @@ def main(argv=None):
     parser.add_argument("--command", default=os.path.join(build, "mingw-i686", "devdrives.exe"))
     parser.add_argument("--capture", default=os.path.join(build, "mingw-i686", "devdrives-capture.exe"))
     parser.add_argument("--native", default=os.path.join(build, "native", "devdrives"))
+    winemachine.add_jobs_argument(parser)
     parser.add_argument("machines", nargs="*", metavar="MACHINE.json")
     args = parser.parse_args(argv)
     machines = args.machines or sorted(
@@ -173,15 +184,20 @@ def main(argv=None):
             print(f"round trip: no {exe}", file=sys.stderr)
             return 2
     template = winemachine.ensure_template(winemachine.template_path())
-    counts = {"PASS": 0, "FAIL": 0, "SKIP": 0}
-    for path in machines:
+    winemachine.ensure_regset(template)
+
+    def one(path):
         began = time.monotonic()
         try:
             status, details = round_trip(path, template, args.command, args.capture, args.native)
         except (winemachine.MachineError, KeyError, ValueError, RuntimeError, subprocess.SubprocessError) as error:
             status, details = "FAIL", [f"{type(error).__name__}: {error}"]
+        return status, details, time.monotonic() - began
+
+    counts = {"PASS": 0, "FAIL": 0, "SKIP": 0}
+    for path, (status, details, seconds) in winemachine.in_parallel(one, machines, args.jobs, winemachine.run_count):
         counts[status] += 1
-        print(f"{status} {os.path.basename(path)} {time.monotonic() - began:.1f}s {' '.join(details)}", flush=True)
+        print(f"{status} {os.path.basename(path)} {seconds:.1f}s {' '.join(details)}", flush=True)
     print(f"round trip: {counts['PASS']} passed, {counts['FAIL']} failed, {counts['SKIP']} skipped")
     return 1 if counts["FAIL"] or not counts["PASS"] else 0
 

@@ -216,6 +216,31 @@ class Expressing(unittest.TestCase):
             self.assertIn("expect", machine, path)
 
 
+class Parallel(unittest.TestCase):
+    def test_results_come_in_the_items_order_and_the_costliest_start_first(self):
+        started = []
+
+        def work(item):
+            started.append(item)
+            return item * 10
+
+        items = [1, 3, 2, 3]
+        results = list(w.in_parallel(work, items, 1, cost=lambda item: item))
+        self.assertEqual(results, [(1, 10), (3, 30), (2, 20), (3, 30)])
+        self.assertEqual(started, [3, 3, 2, 1])
+        self.assertEqual(list(w.in_parallel(work, items, 4)), results)
+
+    def test_a_skipped_or_unreadable_file_costs_nothing(self):
+        with tempfile.TemporaryDirectory() as directory:
+            cases = [('{"os": {"major": 5}, "wine": {"versions": ["winxp", "default"]}}', 2),
+                     ('{}', 1), ('{"wine": {"skip": "why"}}', 0), ('{"wine": 1}', 0), ('not json', 0)]
+            for number, (text, cost) in enumerate(cases):
+                path = os.path.join(directory, f"{number}.json")
+                with open(path, "w") as f:
+                    f.write(text)
+                self.assertEqual(w.run_count(path), cost, text)
+
+
 class Regset(unittest.TestCase):
     """The helper must stop at a record it cannot carry out, or the machine
     would run on a registry other than its file's."""

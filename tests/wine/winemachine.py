@@ -12,6 +12,7 @@ code are then compared with the file's "expect". See docs/machine-files.md.
 """
 
 import argparse
+import concurrent.futures
 import hashlib
 import json
 import os
@@ -25,6 +26,7 @@ import time
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 DEFAULT_EXE = os.path.join(REPO, "build", "mingw-i686", "devdrives.exe")
+DEFAULT_JOBS = 4
 REGSET_SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "regset.c")
 REGSET_BUILD = ["i686-w64-mingw32-gcc-win32", "-std=c99", "-O2", "-Wall", "-Wextra", "-Werror", "-s"]
 
@@ -542,6 +544,35 @@ class Session:
 # ---------------------------------------------------------------------------
 # Command line
 
+def add_jobs_argument(parser):
+    # Much of a session is spent waiting for Wine's processes to start, so
+    # more sessions than cores still shortens a run.
+    parser.add_argument("--jobs", type=int, default=DEFAULT_JOBS,
+                        help="machines set up and run at a time, each in its own prefix (default: %(default)s)")
+
+
+def in_parallel(work, items, jobs, cost=lambda item: 0):
+    """Yields (item, work(item)) in the items' order, running up to jobs
+    of them at a time, the costliest first so that none is left to run alone
+    at the end; work must not raise."""
+    with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, jobs)) as pool:
+        futures = {}
+        for index in sorted(range(len(items)), key=lambda i: -cost(items[i])):
+            futures[index] = pool.submit(work, items[index])
+        for index, item in enumerate(items):
+            yield item, futures[index].result()
+
+
+def run_count(path):
+    """How many runs of the exe a machine file asks for (0 when it is
+    skipped or cannot be read): the cost of running it."""
+    try:
+        machine = load(path)
+        return 0 if machine.get("wine", {}).get("skip") else len(versions(machine))
+    except (MachineError, AttributeError, TypeError):
+        return 0  # the run itself reports what is wrong with the file
+
+
 def run_file(path, exe, template, regset, show, args=(), save_stdout=None):
     """Runs one machine file; returns (status, detail lines)."""
     name = os.path.basename(path)
@@ -598,6 +629,7 @@ def main(argv=None):
                         help="an argument for the exe (repeatable)")
     parser.add_argument("--save-stdout", metavar="FILE",
                         help="write the exe's raw stdout of the (last) run to FILE")
+    add_jobs_argument(parser)
     parser.add_argument("machines", nargs="+", metavar="MACHINE.json")
     args = parser.parse_args(argv)
     if not os.path.isfile(args.exe):
@@ -610,18 +642,21 @@ def main(argv=None):
     except RuntimeError as error:
         print(f"wine runner: {error}", file=sys.stderr)
         return 2
-    counts = {"PASS": 0, "FAIL": 0, "SKIP": 0, "SHOW": 0}
-    started = time.monotonic()
-    for path in args.machines:
+    def one(path):
         began = time.monotonic()
         try:
             status, details = run_file(path, args.exe, template, regset, args.show, args.exe_args, args.save_stdout)
         except (MachineError, KeyError, TypeError, ValueError, RuntimeError, subprocess.SubprocessError) as error:
             status, details = "FAIL", [f"{type(error).__name__}: {error}"]
+        return status, details, time.monotonic() - began
+
+    counts = {"PASS": 0, "FAIL": 0, "SKIP": 0, "SHOW": 0}
+    started = time.monotonic()
+    # What --show prints comes from the runs themselves, so they run one by one.
+    for path, (status, details, seconds) in in_parallel(one, args.machines, 1 if args.show else args.jobs, run_count):
         counts[status] += 1
         if status != "SHOW":
-            print(f"{status} {os.path.basename(path)} {time.monotonic() - began:.1f}s " + " ".join(details),
-                  flush=True)
+            print(f"{status} {os.path.basename(path)} {seconds:.1f}s " + " ".join(details), flush=True)
     if not args.show:
         print(f"wine: {counts['PASS']} passed, {counts['FAIL']} failed, {counts['SKIP']} skipped "
               f"in {time.monotonic() - started:.0f}s")
