@@ -33,7 +33,8 @@ bool NamesMatchedId(const SimBytes& list) {
 // The service name a field of 256 characters ends up holding.
 std::u16string ExpectedService(const std::optional<SimBytes>& service) {
   static const std::u16string kUnreadable(1, u'\x0001');
-  if (!service || service->size() > 512) return kUnreadable;
+  // A property of no bytes reads as absent, as on Windows.
+  if (!service || service->empty() || service->size() > 512) return kUnreadable;
   std::u16string field = Utf16Units(*service);
   field.resize(255);
   return field.substr(0, field.find(u'\0'));
