@@ -96,6 +96,23 @@ TEST_F(ClassifyTest, EntriesWithoutVolumePathAreIgnored) {
 }
 
 // A volume path too long to join the names to counts as a card volume.
+TEST_F(ClassifyTest, AVolumeReachedByTwoEntriesTakesOneSlotAtItsFirstLetter) {
+  // From Vista on a volume's disk and volume device are both children: a
+  // volume at two letters reaches two entries of one device.
+  Install({{{u"device.xml", TextFile(kMain)}}, {}});
+  std::u16string mainPath = GuidPath(GuidOf(0));
+  for (char16_t& c : mainPath) c = static_cast<char16_t>(c >= u'a' && c <= u'z' ? c - 32 : c);
+  candidates[0].volumes.push_back(MappedEntry('G', mainPath));
+  candidates[0].volumes.push_back(MappedEntry('H', GuidPath(GuidOf(1))));
+  EXPECT_EQ(Classify(), "EF-");
+  EXPECT_EQ(Calls("CreateFileW"), 1);
+
+  // The card volume reached twice before the main one.
+  Install({{}, {{u"device.xml", TextFile(kMain)}}});
+  candidates[0].volumes.insert(candidates[0].volumes.begin() + 1, MappedEntry('H', GuidPath(GuidOf(0))));
+  EXPECT_EQ(Classify(), "FE-");
+}
+
 TEST_F(ClassifyTest, OverlongVolumePathIsACardWithoutAnyAccess) {
   Install({{{u"device.xml", TextFile(kMain)}}});
   const std::u16string longPath = u"\\\\?\\Volume{" + std::u16string(220, u'0') + u"}\\";

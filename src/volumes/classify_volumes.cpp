@@ -56,6 +56,16 @@ void PlaceVolume(DeviceRecord& record, const VolumeEntry& volume) {
   }
 }
 
+// From Vista on a volume's disk and its volume devices are all children of
+// the device; a volume at two letters then reaches two of their entries. It
+// is one volume all the same, reported once, at the letter it got first.
+bool IsPlaced(const DeviceRecord& record, const VolumeEntry& volume) {
+  for (const VolumeEntry& slot : record.slots) {
+    if (IsMapped(slot) && TextEqualNoCase(slot.volumePath, volume.volumePath)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void DeviceInventory::ClassifyVolumes(std::vector<CandidateDevice>& candidates) {
@@ -63,7 +73,7 @@ void DeviceInventory::ClassifyVolumes(std::vector<CandidateDevice>& candidates) 
   for (const CandidateDevice& candidate : candidates) {
     DeviceRecord record{};
     for (const VolumeEntry& volume : candidate.volumes) {
-      if (IsMapped(volume)) PlaceVolume(record, volume);
+      if (IsMapped(volume) && !IsPlaced(record, volume)) PlaceVolume(record, volume);
     }
     if (!IsMapped(record.slots[0])) continue;
     TextCopy(record.instanceTail, kFieldChars, candidate.instanceTail);
