@@ -157,7 +157,7 @@ class SyntheticReports(HiveCase):
         rows = [
             ([("CurrentVersion", REG_SZ, sz("6.3")), ("CurrentMajorVersionNumber", REG_DWORD, dword(10)),
               ("CurrentMinorVersionNumber", REG_DWORD, dword(0)), ("CurrentBuildNumber", REG_SZ, sz("19045"))],
-             (6, 2, 9200), "Windows 10.0.19045 from the SOFTWARE hive, which reports 6.2.9200", ('[{"iDrive":"G"}]', 0)),
+             (10, 0, 19045), "Windows 10.0.19045 from the SOFTWARE hive.", ('[{"iDrive":"G"}]', 0)),
             ([("CurrentVersion", REG_SZ, sz("6.1")), ("CurrentBuildNumber", REG_SZ, sz("7601"))],
              (6, 1, 7601), "Windows 6.1.7601 from the SOFTWARE hive.", ('[{"iDrive":"G"}]', 0)),
             ([("CurrentBuildNumber", REG_SZ, text("2600")), ("CurrentVersion", REG_SZ, sz("5.1"))],
@@ -177,8 +177,8 @@ class SyntheticReports(HiveCase):
         xp = self.hive(xp_keys())
         for form, version in [("2000", (5, 0, 2195)), ("XP", (5, 1, 2600)), ("2003", (5, 2, 3790)),
                               ("vista", (6, 0, 6002)), ("7", (6, 1, 7601)), ("8", (6, 2, 9200)),
-                              ("8.1", (6, 2, 9200)), ("10", (6, 2, 9200)), ("11", (6, 2, 9200)),
-                              ("5.1", (5, 1, 0)), ("6.1.7600", (6, 1, 7600)), ("10.0.19045", (6, 2, 9200))]:
+                              ("8.1", (6, 3, 9600)), ("10", (10, 0, 19045)), ("11", (10, 0, 22631)),
+                              ("5.1", (5, 1, 0)), ("6.1.7600", (6, 1, 7600)), ("10.0.19045", (10, 0, 19045))]:
             with self.subTest(form=form):
                 self.assertEqual(self.machine(xp, "--os", form)["os"],
                                  dict(zip(("major", "minor", "build"), version), platformId=2))
