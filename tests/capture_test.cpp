@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "capture/anonymizer.h"
 #include "capture/capture_run.h"
@@ -30,13 +28,6 @@ std::string Written(const CapturedMachine& machine, const CapturedResult& result
 std::string Upper(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return text;
-}
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 // Machines a capture can be taken of in process: no injected faults, and
@@ -97,7 +88,7 @@ void PrintTo(const Case& source, std::ostream* out) { *out << source.name; }
 std::vector<Case> MachineFiles() {
   std::vector<Case> cases;
   for (const auto& entry : std::filesystem::directory_iterator(MACHINES_DIR)) {
-    cases.push_back({entry.path().stem().string(), ReadAll(entry.path().string()), ""});
+    cases.push_back({entry.path().stem().string(), ReadWholeFile(entry.path().string()), ""});
   }
   std::sort(cases.begin(), cases.end(), [](const Case& a, const Case& b) { return a.name < b.name; });
   return cases;
@@ -511,7 +502,7 @@ TEST(CaptureCommandLine, WritesTheFileOrSaysWhyNot) {
   EXPECT_EQ(written.exitCode, 0);
   EXPECT_EQ(written.out, "");
   EXPECT_EQ(written.err, "");
-  const std::string file = ReadAll(output);
+  const std::string file = ReadWholeFile(output);
   EXPECT_NO_THROW(ParseMachine(file, output));
   EXPECT_EQ(RunProgram(CapturePath(), machine, {"--anonymize"}).out, file);
 

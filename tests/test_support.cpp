@@ -12,13 +12,6 @@
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
@@ -27,6 +20,13 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 }  // namespace
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
 
 DeviceRecord RecordWithLetters(char main, char cardA, char cardB) {
   DeviceRecord record{};
@@ -74,9 +74,9 @@ CommandResult RunProgram(const std::string& program, const std::string& machineP
   waitpid(child, &status, 0);
   CommandResult result;
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  result.out = ReadFile(out);
-  result.err = ReadFile(err);
-  result.trace = Lines(ReadFile(trace));
+  result.out = ReadWholeFile(out);
+  result.err = ReadWholeFile(err);
+  result.trace = Lines(ReadWholeFile(trace));
   std::remove(out.c_str());
   std::remove(err.c_str());
   std::remove(trace.c_str());

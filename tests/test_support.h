@@ -50,3 +50,6 @@ CommandResult RunProgram(const std::string& program, const std::string& machineP
 
 // Writes text to a new temporary file and returns its path.
 std::string TemporaryFile(const std::string& text);
+
+// The bytes of a file, empty when it cannot be read.
+std::string ReadWholeFile(const std::string& path);

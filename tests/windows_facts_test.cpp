@@ -3,8 +3,9 @@
 // was measured to give. The file's header documents the rows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
@@ -37,8 +38,8 @@ struct FactFile {
 };
 
 const DWORD kSentinel = 0xDEADBEEFu;
-const BYTE kFill = 0xBD;
-const WCHAR kWideFill = 0xBDBD;
+constexpr BYTE kFill = 0xBD;
+constexpr WCHAR kWideFill = 0xBDBD;
 const std::size_t kGuard = 4;  // bytes or characters past the offered room
 
 std::string Trim(const std::string& text) {
@@ -204,54 +205,50 @@ std::string Unescape(const std::string& text) {
   return bytes;
 }
 
-// A byte buffer of the offered room and a guard, filled so that writes show.
-struct Bytes {
-  std::vector<BYTE> bytes;
+// A buffer of the offered room and a guard, filled so that writes show;
+// "null" offers no buffer at all.
+template <typename Cell, Cell kCellFill>
+struct Offered {
+  std::vector<Cell> cells;
   std::size_t room = 0;
   bool null = true;
 
-  explicit Bytes(const std::string& given) : null(given == "null") {
+  explicit Offered(const std::string& given) : null(given == "null") {
     if (!null) room = static_cast<std::size_t>(Number(given).value_or(0));
-    bytes.assign(room + kGuard, kFill);
+    cells.assign(room + kGuard, kCellFill);
   }
-  BYTE* Data() { return null ? nullptr : bytes.data(); }
+  Cell* Data() { return null ? nullptr : cells.data(); }
+  bool Touched(std::size_t from = 0) const {
+    return std::any_of(cells.begin() + static_cast<std::ptrdiff_t>(from), cells.end(),
+                       [](Cell cell) { return cell != kCellFill; });
+  }
+};
+
+// Bytes written read as hex, up to the last one written.
+struct Bytes : Offered<BYTE, kFill> {
+  using Offered::Offered;
   std::string Written() const {
-    std::size_t end = bytes.size();
-    while (end > 0 && bytes[end - 1] == kFill) --end;
+    std::size_t end = cells.size();
+    while (end > 0 && cells[end - 1] == kFill) --end;
     if (end == 0) return "untouched";
     std::string hex;
     char pair[3];
     for (std::size_t i = 0; i < end; ++i) {
-      std::snprintf(pair, sizeof pair, "%02x", bytes[i]);
+      std::snprintf(pair, sizeof pair, "%02x", cells[i]);
       hex += pair;
     }
     return hex;
   }
-  std::string Overrun() const {
-    for (std::size_t i = room; i < bytes.size(); ++i) {
-      if (bytes[i] != kFill) return "yes";
-    }
-    return "no";
-  }
+  std::string Overrun() const { return Touched(room) ? "yes" : "no"; }
 };
 
-// The same for characters; the text written reads up to its terminator.
-struct Chars {
-  std::vector<WCHAR> chars;
-  std::size_t room = 0;
-  bool null = true;
-
-  explicit Chars(const std::string& given) : null(given == "null") {
-    if (!null) room = static_cast<std::size_t>(Number(given).value_or(0));
-    chars.assign(room + kGuard, kWideFill);
-  }
-  WCHAR* Data() { return null ? nullptr : chars.data(); }
+// Characters written read as text, up to the terminator.
+struct Chars : Offered<WCHAR, kWideFill> {
+  using Offered::Offered;
   std::string Written() const {
-    bool touched = false;
-    for (WCHAR c : chars) touched = touched || c != kWideFill;
-    if (!touched) return "untouched";
+    if (!Touched()) return "untouched";
     std::u16string text;
-    for (std::size_t i = 0; i < chars.size() && chars[i] != 0; ++i) text += chars[i];
+    for (std::size_t i = 0; i < cells.size() && cells[i] != 0; ++i) text += cells[i];
     return SimToUtf8(text);
   }
 };
@@ -618,15 +615,8 @@ std::vector<std::string> Check(const FactFile& file, const Fact& fact) {
   return departures;
 }
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 const FactFile& Facts() {
-  static const FactFile file = ParseFacts(ReadText(WINDOWS_FACTS));
+  static const FactFile file = ParseFacts(ReadWholeFile(WINDOWS_FACTS));
   return file;
 }
 

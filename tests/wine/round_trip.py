@@ -134,12 +134,9 @@ def capture_under_wine(template, machine, version, command, capture):
 def round_trip(path, template, command, capture, native):
     """(status, detail lines) for one machine file."""
     machine = winemachine.load(path)
-    if machine.get("wine", {}).get("skip"):
-        return "SKIP", [f"({machine['wine']['skip']})"]
-    reasons = winemachine.cannot_express(machine)
-    if reasons:
-        return "FAIL", ["Wine cannot express this machine; say so in \"wine\": {\"skip\": ...}: " +
-                        "; ".join(reasons)]
+    not_run = winemachine.why_not_run(machine, os.path.basename(path))
+    if not_run:
+        return not_run
     expect = machine["expect"]
     problems = []
     for version in winemachine.versions(machine):

@@ -573,10 +573,10 @@ def run_count(path):
         return 0  # the run itself reports what is wrong with the file
 
 
-def run_file(path, exe, template, regset, show, args=(), save_stdout=None):
-    """Runs one machine file; returns (status, detail lines)."""
-    name = os.path.basename(path)
-    machine = load(path)
+def why_not_run(machine, name):
+    """("SKIP", details) for a machine that says Wine cannot show it,
+    ("FAIL", details) for one that cannot be shown and does not say so,
+    None for one to run."""
     wine = machine.get("wine", {})
     if not isinstance(wine, dict) or set(wine) - {"skip", "versions"}:
         raise MachineError(f"{name}: \"wine\" takes only \"skip\" and \"versions\"")
@@ -587,6 +587,16 @@ def run_file(path, exe, template, regset, show, args=(), save_stdout=None):
     if reasons:
         return "FAIL", ["Wine cannot express this machine; say so in \"wine\": {\"skip\": ...}: " +
                         "; ".join(reasons)]
+    return None
+
+
+def run_file(path, exe, template, regset, show, args=(), save_stdout=None):
+    """Runs one machine file; returns (status, detail lines)."""
+    name = os.path.basename(path)
+    machine = load(path)
+    not_run = why_not_run(machine, name)
+    if not_run:
+        return not_run
     run_versions = versions(machine)
     expect = machine.get("expect")
     if expect is None and not show:
