@@ -67,9 +67,7 @@ def main():
     parser.add_argument("--runs", type=int, default=20)
     args = parser.parse_args()
 
-    template = winemachine.ensure_template(winemachine.template_path())
-    session = winemachine.Session(template, winemachine.ensure_regset(template), machine(), ["default"],
-                                  args.devdrives)
+    session = winemachine.Session(winemachine.runnable_arch(args.devdrives), machine(), ["default"], args.devdrives)
     try:
         temp = os.path.join(session.prefix, "drive_c", "windows", "temp")
         shutil.copyfile(args.enumerate, os.path.join(temp, "enumerate_devices.exe"))

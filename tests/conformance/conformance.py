@@ -5,7 +5,7 @@ transcripts, line by line, against the list of known differences.
 The probe prints one line per platform call, "LABEL: key=value ...". A
 difference passes only when known-differences lists the label and every
 field that differs (or "line"); an entry that no longer differs fails too,
-so that the list stays true. Needs the native and the mingw-i686 builds.
+so that the list stays true. Needs the native build and a Windows one.
 """
 
 import argparse
@@ -14,6 +14,9 @@ import re
 import subprocess
 import sys
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "wine"))
+import winemachine  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
@@ -44,17 +47,21 @@ def parse_transcript(text, side):
     return lines, order
 
 
-def parse_known(text, path):
-    """{label: (set of fields, or None for "line"; why)}."""
+def parse_known(text, path, arch):
+    """{label: (set of fields, or None for "line"; why)} of the entries that
+    hold for the probe of arch ("x86" or "x64"): those without an ARCH and
+    those of that one."""
     known = {}
     for number, raw in enumerate(text.splitlines(), 1):
         line = raw.strip()
         if not line or line.startswith("#"):
             continue
         parts = [part.strip() for part in line.split(" | ")]
-        if len(parts) != 3 or not all(parts):
-            raise TranscriptError(f"{path}:{number}: not LABEL | FIELDS | WHY")
-        label, fields, why = parts
+        if len(parts) not in (3, 4) or not all(parts) or parts[3:] not in ([], ["x86"], ["x64"]):
+            raise TranscriptError(f"{path}:{number}: not LABEL | FIELDS | WHY [| x86 or x64]")
+        label, fields, why = parts[:3]
+        if parts[3:] not in ([], [arch]):
+            continue
         if label in known:
             raise TranscriptError(f"{path}:{number}: {label!r} is listed twice")
         known[label] = (None if fields == "line" else set(fields.split()), why)
@@ -130,8 +137,8 @@ def main(argv=None):
     parser = argparse.ArgumentParser(description="Compare the conformance probe on the sim and under Wine.")
     parser.add_argument("--native", default=os.path.join(REPO, "build", "native", "tests", "conformance_probe"),
                         help="the probe built against the sim (default: %(default)s)")
-    parser.add_argument("--exe", default=os.path.join(REPO, "build", "mingw-i686", "conformance-probe.exe"),
-                        help="the probe built for Windows (default: %(default)s)")
+    parser.add_argument("--exe", help="the probe built for Windows, of either architecture (default: the"
+                        " mingw-i686 build's, or mingw-x86_64's where Wine runs no 32-bit exe)")
     parser.add_argument("--machine", default=os.path.join(HERE, "probe-machine.json"),
                         help="the machine file (default: %(default)s)")
     parser.add_argument("--known", default=os.path.join(HERE, "known-differences"),
@@ -140,10 +147,12 @@ def main(argv=None):
     args = parser.parse_args(argv)
     started = time.monotonic()
     try:
+        exe = args.exe or os.path.join(os.path.dirname(winemachine.default_exe()), "conformance-probe.exe")
+        arch = winemachine.arch_of_exe(exe)
         with open(args.known, encoding="utf-8") as f:
-            known = parse_known(f.read(), args.known)
+            known = parse_known(f.read(), args.known, arch.name)
         sim_text = run_native(args.native, args.machine)
-        wine_text = run_wine(args.exe, args.machine)
+        wine_text = run_wine(exe, args.machine)
         if args.keep:
             os.makedirs(args.keep, exist_ok=True)
             for name, text in (("sim.txt", sim_text), ("wine.txt", wine_text)):
@@ -151,7 +160,7 @@ def main(argv=None):
                     f.write(text)
         sim, sim_order = parse_transcript(sim_text, "sim")
         wine, wine_order = parse_transcript(wine_text, "wine")
-    except (OSError, TranscriptError, subprocess.SubprocessError) as error:
+    except (OSError, TranscriptError, RuntimeError, subprocess.SubprocessError) as error:
         print(f"conformance: {error}", file=sys.stderr)
         return 2
     unexpected, stale, seen = compare(sim, sim_order, wine, wine_order, known)
@@ -162,7 +171,7 @@ def main(argv=None):
         print("conformance: listed differences that no longer occur (remove them from known-differences):")
         print("\n".join(stale))
     verdict = "FAIL" if unexpected or stale else "PASS"
-    print(f"conformance: {verdict}: {len(sim_order)} calls on the sim, {len(wine_order)} under Wine, "
+    print(f"conformance ({arch}): {verdict}: {len(sim_order)} calls on the sim, {len(wine_order)} under Wine, "
           f"{seen} known differences, in {time.monotonic() - started:.1f}s")
     return 1 if unexpected or stale else 0
 

@@ -33,7 +33,7 @@ GlobalAlloc(0x30000000) | ret err | Wine's limit
 def compare(sim, wine, known):
     sim_lines, sim_order = conformance.parse_transcript(sim, "sim")
     wine_lines, wine_order = conformance.parse_transcript(wine, "wine")
-    return conformance.compare(sim_lines, sim_order, wine_lines, wine_order, conformance.parse_known(known, "k"))
+    return conformance.compare(sim_lines, sim_order, wine_lines, wine_order, conformance.parse_known(known, "k", "x86"))
 
 
 class CompareTest(unittest.TestCase):
@@ -106,17 +106,24 @@ class ParseTest(unittest.TestCase):
             printed = set(re.findall(r'"\s?(\w+)="', f.read()))
         path = os.path.join(here, "known-differences")
         with open(path, encoding="utf-8") as f:
-            known = conformance.parse_known(f.read(), path)
+            text = f.read()
         self.assertIn("err", printed)
-        for label, (fields, _) in known.items():
-            with self.subTest(label=label):
-                self.assertNotIn(": ", label)
-                self.assertLessEqual(fields or set(), printed)
+        for arch in ("x86", "x64"):
+            for label, (fields, _) in conformance.parse_known(text, path, arch).items():
+                with self.subTest(arch=arch, label=label):
+                    self.assertNotIn(": ", label)
+                    self.assertLessEqual(fields or set(), printed)
+
+    def test_an_entry_of_one_architecture_holds_there_alone(self):
+        text = "A | err | everywhere\nB | ret | 64-bit only | x64\nC | ret | 32-bit only | x86\n"
+        self.assertEqual(sorted(conformance.parse_known(text, "k", "x86")), ["A", "C"])
+        self.assertEqual(sorted(conformance.parse_known(text, "k", "x64")), ["A", "B"])
 
     def test_bad_entries_are_refused(self):
-        for text in ("A | err\n", "A | err | \n", "A | err | why\nA | ret | why\n"):
+        for text in ("A | err\n", "A | err | \n", "A | err | why\nA | ret | why\n", "A | err | why | arm\n",
+                     "A | err | why | x86 | x64\n", "A | err | why\nA | ret | why | x86\n"):
             with self.subTest(text=text), self.assertRaises(conformance.TranscriptError):
-                conformance.parse_known(text, "k")
+                conformance.parse_known(text, "k", "x86")
 
 
 if __name__ == "__main__":

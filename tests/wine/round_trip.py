@@ -104,10 +104,10 @@ def add_exe(session, exe, version):
         session.wine("reg", "add", f"HKCU\\Software\\Wine\\AppDefaults\\{name}", "/v", "Version", "/d", version, "/f")
 
 
-def capture_under_wine(template, machine, version, command, capture):
+def capture_under_wine(arch, machine, version, command, capture):
     """{"plain": bytes, "anonymized": bytes} of the capture exe under Wine,
     and the command's own (stdout, exit) in the same session."""
-    session = winemachine.Session(template, winemachine.ensure_regset(template), machine, [version], command)
+    session = winemachine.Session(arch, machine, [version], command)
     try:
         add_exe(session, capture, version)
         runs = {}
@@ -131,16 +131,16 @@ def capture_under_wine(template, machine, version, command, capture):
         session.close()
 
 
-def round_trip(path, template, command, capture, native):
-    """(status, detail lines) for one machine file."""
+def round_trip(path, arch, command, capture, native):
+    """(status, detail lines) for one machine file, with exes of arch."""
     machine = winemachine.load(path)
-    not_run = winemachine.why_not_run(machine, os.path.basename(path))
+    not_run = winemachine.why_not_run(machine, os.path.basename(path), arch)
     if not_run:
         return not_run
     expect = machine["expect"]
     problems = []
     for version in winemachine.versions(machine):
-        runs, command_result = capture_under_wine(template, machine, version, command, capture)
+        runs, command_result = capture_under_wine(arch, machine, version, command, capture)
         check_result(f"[{version}] devdrives.exe on the source", command_result, expect, problems)
         captures = {label: json.loads(text.decode("utf-8")) for label, text in runs.items()}
         for label, captured in captures.items():
@@ -153,7 +153,7 @@ def round_trip(path, template, command, capture, native):
                 problems.append(f"[{version}] {label} capture cannot be shown under Wine: {'; '.join(reasons)}")
                 continue
             replay_versions = winemachine.versions(captured)
-            again, replayed = capture_under_wine(template, captured, replay_versions[0], command, capture)
+            again, replayed = capture_under_wine(arch, captured, replay_versions[0], command, capture)
             check_result(f"[{version}] {label} capture replayed under Wine", replayed, expect, problems)
             if label == "plain":
                 problems.extend(f"[{version}] the capture of the replay differs: {d}"
@@ -167,35 +167,43 @@ def round_trip(path, template, command, capture, native):
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    build = os.path.join(REPO, "build")
-    parser.add_argument("--command", default=os.path.join(build, "mingw-i686", "devdrives.exe"))
-    parser.add_argument("--capture", default=os.path.join(build, "mingw-i686", "devdrives-capture.exe"))
-    parser.add_argument("--native", default=os.path.join(build, "native", "devdrives"))
+    parser.add_argument("--command", help="devdrives.exe or devdrives64.exe (default: the build's, of the first"
+                        " architecture Wine runs here)")
+    parser.add_argument("--capture", help="the capture exe of the same architecture (default: the build's)")
+    parser.add_argument("--native", default=os.path.join(REPO, "build", "native", "devdrives"))
     winemachine.add_jobs_argument(parser)
     parser.add_argument("machines", nargs="*", metavar="MACHINE.json")
     args = parser.parse_args(argv)
     machines = args.machines or sorted(
         os.path.join(REPO, "tests", "machines", name) for name in os.listdir(os.path.join(REPO, "tests", "machines")))
-    for exe in (args.command, args.capture, args.native):
-        if not os.path.isfile(exe):
-            print(f"round trip: no {exe}", file=sys.stderr)
-            return 2
-    template = winemachine.ensure_template(winemachine.template_path())
-    winemachine.ensure_regset(template)
+    try:
+        command = args.command or winemachine.default_exe("devdrives")
+        capture = args.capture or winemachine.arch_of_exe(command).exe("devdrives-capture")
+        for exe in (command, capture, args.native):
+            if not os.path.isfile(exe):
+                raise RuntimeError(f"no {exe}")
+        arch = winemachine.runnable_arch(command)
+        if winemachine.arch_of_exe(capture) is not arch:
+            raise RuntimeError(f"{capture} is not an {arch} exe, as {command} is")
+        arch.regset()
+    except (RuntimeError, subprocess.SubprocessError) as error:
+        print(f"round trip: {error}", file=sys.stderr)
+        return 2
 
     def one(path):
         began = time.monotonic()
         try:
-            status, details = round_trip(path, template, args.command, args.capture, args.native)
+            status, details = round_trip(path, arch, command, capture, args.native)
         except (winemachine.MachineError, KeyError, ValueError, RuntimeError, subprocess.SubprocessError) as error:
             status, details = "FAIL", [f"{type(error).__name__}: {error}"]
         return status, details, time.monotonic() - began
 
     counts = {"PASS": 0, "FAIL": 0, "SKIP": 0}
-    for path, (status, details, seconds) in winemachine.in_parallel(one, machines, args.jobs, winemachine.run_count):
+    for path, (status, details, seconds) in winemachine.in_parallel(one, machines, args.jobs,
+                                                                    lambda path: winemachine.run_count(path, arch)):
         counts[status] += 1
         print(f"{status} {os.path.basename(path)} {seconds:.1f}s {' '.join(details)}", flush=True)
-    print(f"round trip: {counts['PASS']} passed, {counts['FAIL']} failed, {counts['SKIP']} skipped")
+    print(f"round trip ({arch}): {counts['PASS']} passed, {counts['FAIL']} failed, {counts['SKIP']} skipped")
     return 1 if counts["FAIL"] or not counts["PASS"] else 0
 
 

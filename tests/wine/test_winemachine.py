@@ -8,6 +8,7 @@ import contextlib
 import shutil
 import tempfile
 import unittest
+import unittest.mock
 
 import winemachine as w
 
@@ -233,12 +234,66 @@ class Parallel(unittest.TestCase):
     def test_a_skipped_or_unreadable_file_costs_nothing(self):
         with tempfile.TemporaryDirectory() as directory:
             cases = [('{"os": {"major": 5}, "wine": {"versions": ["winxp", "default"]}}', 2),
-                     ('{}', 1), ('{"wine": {"skip": "why"}}', 0), ('{"wine": 1}', 0), ('not json', 0)]
+                     ('{}', 1), ('{"wine": {"skip": "why"}}', 0), ('{"wine": 1}', 0), ('not json', 0),
+                     ('{"wine": {"skipOn": {"x64": "why"}}}', 0)]
             for number, (text, cost) in enumerate(cases):
                 path = os.path.join(directory, f"{number}.json")
                 with open(path, "w") as f:
                     f.write(text)
-                self.assertEqual(w.run_count(path), cost, text)
+                self.assertEqual(w.run_count(path, w.ARCHES["x64"]), cost, text)
+
+
+class Architectures(unittest.TestCase):
+    def test_the_probe_tells_what_the_host_cannot_execute(self):
+        with tempfile.TemporaryDirectory() as directory:
+            # An ELF header for a machine type no kernel runs: refused with ENOEXEC.
+            refused = os.path.join(directory, "refused")
+            with open(refused, "wb") as f:
+                f.write(b"\x7fELF\x01\x01\x01" + bytes(9) + b"\x02\x00\xef\xbe" + bytes(48))
+            os.chmod(refused, 0o755)
+            self.assertIn("Exec format error", w.why_not_runnable(refused))
+            self.assertIn("not installed", w.why_not_runnable(os.path.join(directory, "absent")))
+            self.assertIsNone(w.why_not_runnable(shutil.which("true")))
+
+    def test_the_variable_overrides_the_probe(self):
+        cases = [("x64", ["x64"]), ("x64,x86", ["x86", "x64"]), (" x86  x64 ", ["x86", "x64"])]
+        for given, arches in cases:
+            with unittest.mock.patch.dict(os.environ, {w.ARCHES_VARIABLE: given}):
+                self.assertEqual([a.name for a in w.host_arches()], arches, given)
+        with unittest.mock.patch.dict(os.environ, {w.ARCHES_VARIABLE: "x64,arm64"}):
+            self.assertRaisesRegex(RuntimeError, "arm64", w.host_arches)
+
+    def test_an_exe_is_of_the_architecture_its_header_names(self):
+        def pe(machine):
+            return b"MZ" + bytes(58) + (64).to_bytes(4, "little") + b"PE\0\0" + machine.to_bytes(2, "little")
+        cases = [(pe(0x014C), "x86"), (pe(0x8664), "x64"), (pe(0xAA64), "machine type 0xaa64"),
+                 (b"ZM" + pe(0x014C)[2:], "not a PE exe"), (b"MZ", "not a PE exe")]
+        with tempfile.TemporaryDirectory() as directory:
+            path = os.path.join(directory, "x.exe")
+            for header, wanted in cases:
+                with open(path, "wb") as f:
+                    f.write(header)
+                try:
+                    self.assertEqual(w.arch_of_exe(path).name, wanted)
+                except RuntimeError as error:
+                    self.assertIn(wanted, str(error))
+
+    def test_a_case_of_one_architecture_is_skipped_on_the_other_with_its_reason(self):
+        x86, x64 = w.ARCHES["x86"], w.ARCHES["x64"]
+        one = {"wine": {"skipOn": {"x64": "a 32-bit address space"}}}
+        self.assertIsNone(w.why_not_run(one, "one", x86))
+        self.assertEqual(w.why_not_run(one, "one", x64), ("SKIP", ["(not on x64: a 32-bit address space)"]))
+        self.assertEqual(w.why_not_run({"wine": {"skip": "never"}}, "all", x86), ("SKIP", ["(never)"]))
+        for wine in ({"skipOn": {"arm": "why"}}, {"skipOn": {"x64": ""}}, {"skipOn": ["x64"]}, {"only": "x86"}):
+            self.assertRaises(w.MachineError, w.why_not_run, {"wine": wine}, "bad", x86)
+
+
+def host_arches():
+    """Every architecture Wine runs here: the Wine tests run on each."""
+    arches = w.host_arches()
+    if not arches:
+        raise AssertionError("Wine runs no exe here (scripts/setup installs wine64 and wine32)")
+    return arches
 
 
 class Regset(unittest.TestCase):
@@ -247,15 +302,17 @@ class Regset(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        if shutil.which("wine") is None:
-            raise AssertionError("wine is not installed (scripts/setup installs it)")
-        template = w.ensure_template(w.template_path())
-        cls.regset = w.ensure_regset(template)
-        cls.session = w.Session(template, cls.regset, {}, [], None)
+        cls.sessions = [w.Session(arch, {}, [], None) for arch in host_arches()]
 
     @classmethod
     def tearDownClass(cls):
-        cls.session.close()
+        for session in cls.sessions:
+            session.close()
+
+    def run_regset(self, script):
+        for session in self.sessions:
+            with self.subTest(arch=session.arch.name):
+                yield session.wine(session.regset, stdin=script)
 
     def test_records_it_cannot_carry_out_fail_with_their_line(self):
         cases = [
@@ -271,9 +328,9 @@ class Regset(unittest.TestCase):
             (b"K HKLM 4300\nN 0\nV 4100 1 4100\nN\n", 4),
         ]
         for script, line in cases:
-            result = self.session.wine(self.regset, stdin=script)
-            self.assertEqual(result.returncode, 1, script)
-            self.assertIn(f"regset: line {line}:".encode(), result.stderr, script)
+            for result in self.run_regset(script):
+                self.assertEqual(result.returncode, 1, script)
+                self.assertIn(f"regset: line {line}:".encode(), result.stderr, script)
 
     def test_values_are_stored_as_given(self):
         # The helper reads every value back; string data without its
@@ -281,26 +338,27 @@ class Regset(unittest.TestCase):
         script = (b"K HKLM 4400\r\n"
                   b"V 4100 1 41004200\nV 4200 1 410042\nV 4300 7 4100000042\nV 4400 2 \nV  3 00\n"
                   b"V 4500 1 4100000042000000\nN 6\nD HKLM 4400\nD HKLM 4400\n\n")
-        result = self.session.wine(self.regset, stdin=script)
-        self.assertEqual((result.returncode, result.stderr), (0, b""))
+        for result in self.run_regset(script):
+            self.assertEqual((result.returncode, result.stderr), (0, b""))
 
 
 class BrokenRuns(unittest.TestCase):
     """Wine exits 0 when it cannot start an exe at all: the run must fail."""
 
     def test_an_exe_wine_cannot_start_fails_the_machine(self):
-        if shutil.which("wine") is None:
-            self.fail("wine is not installed (scripts/setup installs it)")
-        with tempfile.TemporaryDirectory() as directory:
-            exe = os.path.join(directory, "devdrives.exe")
-            with open(exe, "w") as f:
-                f.write("not a program")
-            machine = os.path.join(directory, "m.json")
-            with open(machine, "w") as f:
-                f.write('{"expect": {"stdout": "", "exit": 0}}')
-            with contextlib.redirect_stdout(io.StringIO()) as out:
-                self.assertEqual(w.main(["--exe", exe, machine]), 1)
-            self.assertIn("FAIL m.json", out.getvalue())
+        for arch in host_arches():
+            with self.subTest(arch=arch.name), tempfile.TemporaryDirectory() as directory:
+                # A header of the architecture, and nothing a loader could run.
+                exe = os.path.join(directory, "devdrives.exe")
+                with open(exe, "wb") as f:
+                    f.write(b"MZ" + bytes(58) + (64).to_bytes(4, "little") + b"PE\0\0" +
+                            arch.machine.to_bytes(2, "little") + bytes(512))
+                machine = os.path.join(directory, "m.json")
+                with open(machine, "w") as f:
+                    f.write('{"expect": {"stdout": "", "exit": 0}}')
+                with contextlib.redirect_stdout(io.StringIO()) as out:
+                    self.assertEqual(w.main(["--exe", exe, machine]), 1)
+                self.assertIn("FAIL m.json", out.getvalue())
 
 
 if __name__ == "__main__":

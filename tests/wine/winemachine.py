@@ -25,10 +25,9 @@ import tempfile
 import time
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-DEFAULT_EXE = os.path.join(REPO, "build", "mingw-i686", "devdrives.exe")
 DEFAULT_JOBS = 4
 REGSET_SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "regset.c")
-REGSET_BUILD = ["i686-w64-mingw32-gcc-win32", "-std=c99", "-O2", "-Wall", "-Wextra", "-Werror", "-s"]
+REGSET_OPTIONS = ["-std=c99", "-O2", "-Wall", "-Wextra", "-Werror", "-s"]
 
 ENUM = "SYSTEM\\CurrentControlSet\\Enum\\"
 MOUNTED_DEVICES = "SYSTEM\\MountedDevices"
@@ -46,7 +45,8 @@ CLASS_GUIDS = {
 }
 OTHER_CLASS_GUID = "{4D36E97D-E325-11CE-BFC1-08002BE10318}"
 
-# Where Wine's 32-bit prefix keeps its system libraries (GetSystemDirectoryW).
+# Where Wine keeps the system libraries of the exe's own architecture
+# (GetSystemDirectoryW), in a 32-bit prefix and in a 64-bit one alike.
 WINE_SYSTEM_DIRECTORY = "C:\\windows\\system32"
 
 # Windows (and Wine) keep device instance IDs below 200 characters.
@@ -345,62 +345,186 @@ def wine_order_hints(machine):
 # ---------------------------------------------------------------------------
 # Wine
 
-def wine_environment(prefix):
-    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "WINELOADER")}
-    env.update(WINEPREFIX=prefix, WINEARCH="win32", WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
-    return env
+# Debian's Wine keeps both loaders and the servers here.
+WINE_LIBRARY = "/usr/lib/wine"
+ARCHES_VARIABLE = "DEVDRIVES_WINE_ARCHES"
 
 
-def wine_version():
-    return subprocess.run(["wine", "--version"], capture_output=True, text=True, check=True).stdout.strip()
+class Arch:
+    """One architecture whose exes Wine runs: its prefix kind, loader and
+    compiler, the exes the build makes for it, and, made once and cached,
+    its booted template prefix and regset.exe."""
+
+    def __init__(self, name, wine_arch, triplet, machine, preset, suffix, loader, extra_env):
+        self.name = name
+        self.wine_arch = wine_arch
+        self.triplet = triplet
+        self.machine = machine  # the PE header's machine type of its exes
+        self.preset = preset
+        self.suffix = suffix
+        self.loader = loader  # the command that starts a Wine process
+        self.probe = os.path.join(WINE_LIBRARY, "wine64" if name == "x64" else "wine")
+        self.extra_env = extra_env
+        self._template = None
+        self._regset = None
+
+    def __repr__(self):
+        return self.name
+
+    def tool(self, name):
+        """A MinGW-w64 tool of this architecture, e.g. tool("gcc-win32")."""
+        return f"{self.triplet}-{name}"
+
+    def exe(self, name):
+        """The build's exe of that name: exe("devdrives") is devdrives64.exe on x64."""
+        return os.path.join(REPO, "build", self.preset, f"{name}{self.suffix}.exe")
+
+    def environment(self, prefix):
+        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "WINELOADER")}
+        env.update(WINEPREFIX=prefix, WINEARCH=self.wine_arch, WINEDEBUG="-all",
+                   WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d", **self.extra_env)
+        return env
+
+    def version(self):
+        return subprocess.run([self.loader, "--version"], capture_output=True, text=True, check=True).stdout.strip()
+
+    def template(self):
+        if self._template is None:
+            self._template = ensure_template(template_path(self), self)
+        return self._template
+
+    def regset(self):
+        if self._regset is None:
+            self._regset = ensure_regset(self)
+        return self._regset
 
 
-def template_path():
+# Debian's /usr/bin/wine always picks the 32-bit loader when it is installed,
+# runnable or not; the 64-bit one is started directly, with its own server.
+ARCHES = {
+    "x86": Arch("x86", "win32", "i686-w64-mingw32", 0x014C, "mingw-i686", "", "wine", {}),
+    "x64": Arch("x64", "win64", "x86_64-w64-mingw32", 0x8664, "mingw-x86_64", "64",
+                os.path.join(WINE_LIBRARY, "wine64"),
+                {"WINELOADER": os.path.join(WINE_LIBRARY, "wine64"),
+                 "WINESERVER": os.path.join(WINE_LIBRARY, "wineserver64")}),
+}
+
+
+def why_not_runnable(path):
+    """Why this host cannot execute the program at path (None: it can)."""
+    try:
+        subprocess.run([path, "--version"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+    except FileNotFoundError:
+        return f"{path} is not installed"
+    except OSError as error:
+        return f"executing {path} fails with \"{error.strerror}\""
+    except subprocess.TimeoutExpired:
+        return f"{path} --version did not end within 60 s"
+    return None
+
+
+def why_not_on_host(arch):
+    """Why this host runs no exe of arch under Wine (None: it does)."""
+    reason = why_not_runnable(arch.probe)
+    if reason and arch.name == "x86" and "format" in reason.lower():
+        reason += ", a 32-bit ELF: this host runs no 32-bit code"
+    return reason
+
+
+def host_arches():
+    """The architectures Wine runs here, x86 first: DEVDRIVES_WINE_ARCHES
+    (x86, x64 or both, by commas or spaces) when set, else what the host
+    executes."""
+    given = os.environ.get(ARCHES_VARIABLE, "").replace(",", " ").split()
+    unknown = [name for name in given if name not in ARCHES]
+    if unknown:
+        raise RuntimeError(f"{ARCHES_VARIABLE} names {', '.join(unknown)}; it takes {' and '.join(ARCHES)}")
+    if given:
+        return [ARCHES[name] for name in ARCHES if name in given]
+    return [arch for arch in ARCHES.values() if why_not_on_host(arch) is None]
+
+
+def arch_of_exe(path):
+    """The architecture of a PE exe, by its header's machine type."""
+    try:
+        with open(path, "rb") as f:
+            header = f.read(4096)
+    except OSError as error:
+        raise RuntimeError(f"{path}: {error.strerror}") from None
+    pe = int.from_bytes(header[60:64], "little") if header[:2] == b"MZ" else -1
+    if pe < 0 or header[pe:pe + 4] != b"PE\0\0":
+        raise RuntimeError(f"{path}: not a PE exe")
+    machine = int.from_bytes(header[pe + 4:pe + 6], "little")
+    for arch in ARCHES.values():
+        if arch.machine == machine:
+            return arch
+    raise RuntimeError(f"{path}: machine type 0x{machine:04x}, which the runner has no Wine for")
+
+
+def runnable_arch(exe):
+    """The architecture of exe, when Wine runs it here; else RuntimeError."""
+    arch = arch_of_exe(exe)
+    if arch not in host_arches():
+        reason = why_not_on_host(arch) or f"{ARCHES_VARIABLE} leaves {arch} out"
+        raise RuntimeError(f"{exe} is an {arch} exe, which Wine cannot run here: {reason}")
+    return arch
+
+
+def default_exe(name="devdrives"):
+    """The build's exe for the first architecture Wine runs here."""
+    arches = host_arches()
+    return (arches[0] if arches else ARCHES["x86"]).exe(name)
+
+
+def template_path(arch):
     if os.environ.get("DEVDRIVES_WINE_TEMPLATE"):
-        return os.environ["DEVDRIVES_WINE_TEMPLATE"]
+        return os.environ["DEVDRIVES_WINE_TEMPLATE"] + "-" + arch.name
     cache = os.environ.get("XDG_CACHE_HOME") or os.path.join(os.path.expanduser("~"), ".cache")
-    return os.path.join(cache, "devdrives", "wine-template-" + re.sub(r"[^\w.-]", "_", wine_version()))
+    return os.path.join(cache, "devdrives", f"wine-template-{arch.name}-" + re.sub(r"[^\w.-]", "_", arch.version()))
 
 
-def ensure_template(path):
-    """A booted 32-bit prefix at path, made once (about 15 s)."""
+def ensure_template(path, arch):
+    """A booted prefix of arch at path, made once (about 15 s)."""
     if os.path.exists(os.path.join(path, "system.reg")):
         return path
     os.makedirs(os.path.dirname(path), exist_ok=True)
     building = tempfile.mkdtemp(prefix=os.path.basename(path) + ".", dir=os.path.dirname(path))
     prefix = os.path.join(building, "prefix")
-    env = wine_environment(prefix)
+    env = arch.environment(prefix)
     try:
-        subprocess.run(["wineboot", "-i"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                       timeout=300)
+        subprocess.run([arch.loader, "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=300)
         subprocess.run(["wineserver", "-w"], env=env, timeout=300)
         with open(os.path.join(prefix, "system.reg"), encoding="utf-8", errors="replace") as f:
-            if "#arch=win32" not in f.read(4096):
-                raise RuntimeError("wineboot made no 32-bit prefix (is wine32:i386 installed?)")
+            if f"#arch={arch.wine_arch}" not in f.read(4096):
+                raise RuntimeError(f"wineboot made no {arch.wine_arch} prefix")
         try:
             os.rename(prefix, path)
         except OSError:
             if not os.path.exists(os.path.join(path, "system.reg")):  # another run made it meanwhile
                 raise
     except (OSError, subprocess.SubprocessError) as error:
-        raise RuntimeError(f"cannot make the Wine template prefix: {error}") from None
+        raise RuntimeError(f"cannot make the {arch} Wine template prefix: {error}") from None
     finally:
         subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
         shutil.rmtree(building, ignore_errors=True)
     return path
 
 
-def ensure_regset(template):
-    """regset.exe, built next to the template once per version of its source."""
+def ensure_regset(arch):
+    """regset.exe of arch, built next to its template once per version of its source."""
+    build = [arch.tool("gcc-win32"), *REGSET_OPTIONS]
     with open(REGSET_SOURCE, "rb") as f:
-        digest = hashlib.sha256(f.read() + " ".join(REGSET_BUILD).encode()).hexdigest()[:16]
-    path = os.path.join(os.path.dirname(template), f"regset-{digest}.exe")
+        digest = hashlib.sha256(f.read() + " ".join(build).encode()).hexdigest()[:16]
+    folder = os.path.dirname(arch.template())
+    path = os.path.join(folder, f"regset-{digest}.exe")
     if os.path.exists(path):
         return path
-    handle, building = tempfile.mkstemp(suffix=".exe", dir=os.path.dirname(template))
+    handle, building = tempfile.mkstemp(suffix=".exe", dir=folder)
     os.close(handle)
     try:
-        result = subprocess.run(REGSET_BUILD + ["-o", building, REGSET_SOURCE], capture_output=True, text=True)
+        result = subprocess.run(build + ["-o", building, REGSET_SOURCE], capture_output=True, text=True)
         if result.returncode != 0:
             raise RuntimeError(f"cannot build {REGSET_SOURCE}: {result.stderr}")
         os.replace(building, path)  # whole, even with another run building it too
@@ -428,19 +552,20 @@ def copy_template(template, prefix):
 
 
 class Session:
-    """A prefix for one machine and the wineserver running in it; beside
-    names further files to put in the exe's folder."""
+    """A prefix of arch for one machine and the wineserver running in it;
+    beside names further files to put in the exe's folder."""
 
-    def __init__(self, template, regset, machine, run_versions, exe, beside=()):
+    def __init__(self, arch, machine, run_versions, exe, beside=()):
         self.workdir = tempfile.mkdtemp(prefix="devdrives-wine-")
         self.prefix = os.path.join(self.workdir, "prefix")
-        self.env = wine_environment(self.prefix)
+        self.arch = arch
+        self.env = arch.environment(self.prefix)
         self.server = False
         self.machine = machine
-        self.regset = regset
         self.run_versions = run_versions
         try:
-            copy_template(template, self.prefix)
+            self.regset = arch.regset()
+            copy_template(arch.template(), self.prefix)
             self._lay_out_drives()
             temp = self.exe_folder()
             for version in run_versions:
@@ -496,7 +621,7 @@ class Session:
         env = self.env
         if dll_overrides:
             env = dict(env, WINEDLLOVERRIDES=env["WINEDLLOVERRIDES"] + ";" + dll_overrides)
-        return subprocess.run(["wine", *args], env=env, cwd=os.path.join(self.prefix, "drive_c"),
+        return subprocess.run([self.arch.loader, *args], env=env, cwd=os.path.join(self.prefix, "drive_c"),
                               input=stdin, capture_output=True, timeout=timeout)
 
     def _mount_table_names(self):
@@ -510,7 +635,7 @@ class Session:
         self.server = True
         # The first process starts Wine's services, which keep its standard
         # handles open for the whole session: they must not be our pipes.
-        subprocess.run(["wine", "cmd", "/c", "exit"], env=self.env, timeout=120, **quiet)
+        subprocess.run([self.arch.loader, "cmd", "/c", "exit"], env=self.env, timeout=120, **quiet)
         # The drive manager publishes one value per drive letter at start-up;
         # the machine's go in only after all of its own are there, and
         # replace them.
@@ -563,24 +688,38 @@ def in_parallel(work, items, jobs, cost=lambda item: 0):
             yield item, futures[index].result()
 
 
-def run_count(path):
-    """How many runs of the exe a machine file asks for (0 when it is
-    skipped or cannot be read): the cost of running it."""
+def run_count(path, arch):
+    """How many runs of the exe of arch a machine file asks for (0 when it
+    is skipped or cannot be read): the cost of running it."""
     try:
         machine = load(path)
-        return 0 if machine.get("wine", {}).get("skip") else len(versions(machine))
+        return 0 if why_skipped(machine, os.path.basename(path), arch) else len(versions(machine))
     except (MachineError, AttributeError, TypeError):
         return 0  # the run itself reports what is wrong with the file
 
 
-def why_not_run(machine, name):
-    """("SKIP", details) for a machine that says Wine cannot show it,
-    ("FAIL", details) for one that cannot be shown and does not say so,
-    None for one to run."""
+def why_skipped(machine, name, arch):
+    """The reason the file gives for not running on arch under Wine: its
+    "skip", or its "skipOn" for that architecture (a case that holds for
+    the other one alone); None when it gives none."""
     wine = machine.get("wine", {})
-    if not isinstance(wine, dict) or set(wine) - {"skip", "versions"}:
-        raise MachineError(f"{name}: \"wine\" takes only \"skip\" and \"versions\"")
-    skip = wine.get("skip")
+    if not isinstance(wine, dict) or set(wine) - {"skip", "skipOn", "versions"}:
+        raise MachineError(f"{name}: \"wine\" takes only \"skip\", \"skipOn\" and \"versions\"")
+    skip_on = wine.get("skipOn", {})
+    if not isinstance(skip_on, dict) or not all(a in ARCHES and isinstance(r, str) and r for a, r in skip_on.items()):
+        raise MachineError(f"{name}: \"skipOn\" maps {' or '.join(ARCHES)} to the reason it is not run there")
+    if wine.get("skip"):
+        return wine["skip"]
+    if arch.name in skip_on:
+        return f"not on {arch}: {skip_on[arch.name]}"
+    return None
+
+
+def why_not_run(machine, name, arch):
+    """("SKIP", details) for a machine that says Wine cannot show it on
+    arch, ("FAIL", details) for one that cannot be shown and does not say
+    so, None for one to run."""
+    skip = why_skipped(machine, name, arch)
     if skip:
         return "SKIP", [f"({skip})"]
     reasons = cannot_express(machine)
@@ -590,11 +729,11 @@ def why_not_run(machine, name):
     return None
 
 
-def run_file(path, exe, template, regset, show, args=(), save_stdout=None):
-    """Runs one machine file; returns (status, detail lines)."""
+def run_file(path, exe, arch, show, args=(), save_stdout=None):
+    """Runs one machine file with exe, of arch; returns (status, detail lines)."""
     name = os.path.basename(path)
     machine = load(path)
-    not_run = why_not_run(machine, name)
+    not_run = why_not_run(machine, name, arch)
     if not_run:
         return not_run
     run_versions = versions(machine)
@@ -602,7 +741,7 @@ def run_file(path, exe, template, regset, show, args=(), save_stdout=None):
     if expect is None and not show:
         raise MachineError(f"{name}: no \"expect\"")
     details, status = [], "PASS"
-    session = Session(template, regset, machine, run_versions, exe)
+    session = Session(arch, machine, run_versions, exe)
     try:
         for version in run_versions:
             stdout, code, stderr = session.run_exe(version, args=args)
@@ -632,7 +771,8 @@ def run_file(path, exe, template, regset, show, args=(), save_stdout=None):
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description="Run devdrives.exe under Wine on machine files.")
-    parser.add_argument("--exe", default=DEFAULT_EXE, help="the exe (default: %(default)s)")
+    parser.add_argument("--exe", help="the exe, of either architecture (default: the build's devdrives.exe, or"
+                        " devdrives64.exe where Wine runs no 32-bit exe)")
     parser.add_argument("--show", action="store_true",
                         help="print the exe's output and exit code instead of comparing them")
     parser.add_argument("--arg", action="append", default=[], dest="exe_args",
@@ -642,20 +782,21 @@ def main(argv=None):
     add_jobs_argument(parser)
     parser.add_argument("machines", nargs="+", metavar="MACHINE.json")
     args = parser.parse_args(argv)
-    if not os.path.isfile(args.exe):
-        print(f"wine runner: no exe at {args.exe}", file=sys.stderr)
-        return 2
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))  # so that the servers are stopped
     try:
-        template = ensure_template(template_path())
-        regset = ensure_regset(template)
-    except RuntimeError as error:
+        exe = args.exe or default_exe()
+        if not os.path.isfile(exe):
+            raise RuntimeError(f"no exe at {exe}")
+        arch = runnable_arch(exe)
+        arch.regset()
+    except (RuntimeError, subprocess.SubprocessError) as error:
         print(f"wine runner: {error}", file=sys.stderr)
         return 2
+
     def one(path):
         began = time.monotonic()
         try:
-            status, details = run_file(path, args.exe, template, regset, args.show, args.exe_args, args.save_stdout)
+            status, details = run_file(path, exe, arch, args.show, args.exe_args, args.save_stdout)
         except (MachineError, KeyError, TypeError, ValueError, RuntimeError, subprocess.SubprocessError) as error:
             status, details = "FAIL", [f"{type(error).__name__}: {error}"]
         return status, details, time.monotonic() - began
@@ -663,12 +804,13 @@ def main(argv=None):
     counts = {"PASS": 0, "FAIL": 0, "SKIP": 0, "SHOW": 0}
     started = time.monotonic()
     # What --show prints comes from the runs themselves, so they run one by one.
-    for path, (status, details, seconds) in in_parallel(one, args.machines, 1 if args.show else args.jobs, run_count):
+    for path, (status, details, seconds) in in_parallel(one, args.machines, 1 if args.show else args.jobs,
+                                                        lambda path: run_count(path, arch)):
         counts[status] += 1
         if status != "SHOW":
             print(f"{status} {os.path.basename(path)} {seconds:.1f}s " + " ".join(details), flush=True)
     if not args.show:
-        print(f"wine: {counts['PASS']} passed, {counts['FAIL']} failed, {counts['SKIP']} skipped "
+        print(f"wine ({arch}): {counts['PASS']} passed, {counts['FAIL']} failed, {counts['SKIP']} skipped "
               f"in {time.monotonic() - started:.0f}s")
     if counts["FAIL"] or (not args.show and counts["PASS"] == 0):
         return 1
