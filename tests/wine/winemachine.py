@@ -13,6 +13,7 @@ code are then compared with the file's "expect". See docs/machine-files.md.
 
 import argparse
 import concurrent.futures
+import errno
 import hashlib
 import json
 import os
@@ -410,14 +411,17 @@ ARCHES = {
 }
 
 
-def why_not_runnable(path):
-    """Why this host cannot execute the program at path (None: it can)."""
+def why_not_runnable(path, kind="program"):
+    """Why this host cannot execute the program at path, an ELF of that
+    kind (None: it can)."""
     try:
         subprocess.run([path, "--version"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=60)
     except FileNotFoundError:
         return f"{path} is not installed"
     except OSError as error:
+        if error.errno == errno.ENOEXEC:
+            return f"this host runs no {kind}: the kernel refuses to execute {path} ({error.strerror})"
         return f"executing {path} fails with \"{error.strerror}\""
     except subprocess.TimeoutExpired:
         return f"{path} --version did not end within 60 s"
@@ -425,11 +429,9 @@ def why_not_runnable(path):
 
 
 def why_not_on_host(arch):
-    """Why this host runs no exe of arch under Wine (None: it does)."""
-    reason = why_not_runnable(arch.probe)
-    if reason and arch.name == "x86" and "format" in reason.lower():
-        reason += ", a 32-bit ELF: this host runs no 32-bit code"
-    return reason
+    """Why this host runs no exe of arch under Wine (None: it does): the
+    answer of its Wine loader, which is an ELF of the host's own kind."""
+    return why_not_runnable(arch.probe, "32-bit code" if arch.name == "x86" else "x86-64 code")
 
 
 def host_arches():
