@@ -4,8 +4,8 @@
 For every machine file Wine can show (a file it cannot show fails unless it
 says so, as in tests/wine/suite): set the machine up under Wine, run
 devdrives.exe on it as the suite does, and devdrives-capture.exe (plain and
---anonymize), and replay both
-captures on the native build and under Wine (devdrives.exe): each must give
+--anonymize), or the x64 pair in a 64-bit prefix, and replay both
+captures on the native build and under Wine (the command): each must give
 the file's "expect". A capture taken of the replayed capture must equal the
 first (the "captured" block aside), the anonymized capture must hold
 none of the source's serials and volume GUIDs, and a capture on standard

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Runs the real devdrives.exe under Wine on machine files.
+"""Runs the real devdrives.exe (or devdrives64.exe) under Wine on machine files.
 
-Each machine gets a throwaway 32-bit prefix, copied from a cached template:
+Each machine gets a throwaway prefix of the exe's architecture (32-bit for
+an i386 exe, 64-bit for an AMD64 one), copied from a cached template:
 its devices become Enum keys (Wine's Setup API lists every Enum key with a
 ClassGUID), its drive letters and volumes become dosdevices links to
 directories holding the volume files, and inside a persistent wineserver
