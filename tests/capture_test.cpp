@@ -451,7 +451,8 @@ TEST(CaptureAnonymizer, KeepsOnlyTheGuidsThatNameAKind) {
       Device(u"SW\\{EEAB7790-C514-11D1-B42B-00805FC1270E}\\ASYNCMAC",
              u"SW\\{eeab7790-c514-11d1-b42b-00805fc1270e}"),
       Device(u"SWD\\PRINTENUM\\{0F4130DD-19C7-7AB6-99A1-980F03B2EE4E}", u"PRINTENUM\\{0f4130dd-19c7-7ab6-99a1-980f03b2ee4e}"),
-      Device(u"STORAGE\\VOLUME\\{9E8D7C6B-5A49-4F38-8E27-D16C05B4A392}#0000000006500000")};
+      Device(u"STORAGE\\VOLUME\\{9E8D7C6B-5A49-4F38-8E27-D16C05B4A392}#0000000006500000"),
+      Device(u"USB\\VID_045E&PID_FFFF\\B6BF")};  // a serial that must not cut into a kept GUID
   machine.mountTable = {
       CapturedValue{Wide(u"#{5d6e7f80-91a2-11ee-b3c4-0242ac120002}"), REG_BINARY,
                     Utf16(u"\\??\\STORAGE#Volume#{9e8d7c6b-5a49-4f38-8e27-d16c05b4a392}#0000#"
