@@ -316,13 +316,20 @@ void ReplaceSignature(CapturedBytes& data, const std::vector<Signature>& signatu
 
 // ---- Which texts are replaced
 
+// A text of fewer than four characters found only in a value (a record's
+// serial, a ParentIdPrefix) occurs by chance in any text (a LUN, a
+// revision), so replacing it everywhere would garble records it has
+// nothing to do with; it is left.
+const std::size_t kShortest = 4;
+
+void AddLongEnough(std::vector<Replacement>& replacements, const CapturedText& text) {
+  if (text.size() >= kShortest) Add(replacements, text);
+}
+
 // A stick's mount record names its disk, "USBSTOR#<device>#<serial>&<lun>#",
 // and the table keeps the records of sticks long gone, whose serials no
-// listed device shows. One of fewer than four characters occurs by chance
-// in any text (a LUN, a revision), so replacing it everywhere would garble
-// records it has nothing to do with; it is left.
+// listed device shows.
 void AddRecordSerials(std::vector<Replacement>& replacements, const CapturedBytes& data) {
-  const std::size_t kShortest = 4;
   const CapturedText text = TextOf(data);
   static const char kMarker[] = "USBSTOR#";
   for (std::size_t at = 0; at < text.size(); ++at) {
@@ -333,7 +340,7 @@ void AddRecordSerials(std::vector<Replacement>& replacements, const CapturedByte
     std::size_t serialEnd = end;
     while (serialEnd > begin && text[serialEnd - 1] != '&') --serialEnd;
     serialEnd = serialEnd > begin ? serialEnd - 1 : end;  // the LUN suffix is not part of it
-    if (serialEnd - begin >= kShortest) Add(replacements, Slice(text, begin, serialEnd));
+    AddLongEnough(replacements, Slice(text, begin, serialEnd));
     at = end;
   }
 }
@@ -354,9 +361,9 @@ void AddInstanceTexts(std::vector<Replacement>& replacements, const CapturedMach
   }
   for (const CapturedValue& value : machine.mountTable) AddRecordSerials(replacements, value.data);
   for (const CapturedDevice& device : machine.devices) {
-    if (device.prefixFound) Add(replacements, PrefixText(device.prefix));
+    if (device.prefixFound) AddLongEnough(replacements, PrefixText(device.prefix));
   }
-  for (const CapturedText& prefix : usbPrefixes) Add(replacements, prefix);
+  for (const CapturedText& prefix : usbPrefixes) AddLongEnough(replacements, prefix);
 }
 
 // Volume names, then every other GUID that is not well known.
