@@ -8,8 +8,8 @@ devdrives.exe on it as the suite does, and devdrives-capture.exe (plain and
 captures on the native build and under Wine (devdrives.exe): each must give
 the file's "expect". A capture taken of the replayed capture must equal the
 first (the "captured" block aside), the anonymized capture must hold
-none of the source's serials and volume GUIDs, and a capture on standard
-output must be byte for byte the one --output writes.
+none of the source's identifiers (identifying_texts), and a capture on
+standard output must be byte for byte the one --output writes.
 """
 
 import argparse
