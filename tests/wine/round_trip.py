@@ -89,27 +89,32 @@ def identifying_texts(machine):
     return {t for t in texts if len(t) >= 4} | disk_identifiers(machine)
 
 
-def hex_fields(node):
-    """The bytes of every "hex" and "nameHex" string in a machine file."""
+def held_bytes(node):
+    """The bytes of every string in a machine file: a "hex" or "nameHex" one's, any other's in
+    UTF-16LE, as the capture writes a record that is well-formed UTF-16 as text (a "DMIO:ID:"
+    record, say). Yields (bytes, was hex)."""
     if isinstance(node, dict):
         for key, value in node.items():
             if key in ("hex", "nameHex") and isinstance(value, str):
-                yield bytes.fromhex(value.replace(" ", ""))
+                yield bytes.fromhex(value.replace(" ", "")), True
             else:
-                yield from hex_fields(value)
+                yield from held_bytes(value)
     elif isinstance(node, list):
         for item in node:
-            yield from hex_fields(item)
+            yield from held_bytes(item)
+    elif isinstance(node, str):
+        yield node.encode("utf-16-le", "surrogatepass"), False
 
 
 def identifiers_left(machine, anonymized):
     """The source's identifiers that the anonymized capture (bytes) still holds."""
-    blobs = list(hex_fields(json.loads(anonymized.decode("utf-8"))))
-    shown = [anonymized.decode("utf-8")] + [utf16_text(b[start:]) for b in blobs for start in (0, 1)]
-    shown = "\n".join(shown + [b.decode("latin-1") for b in blobs]).upper()
+    held = list(held_bytes(json.loads(anonymized.decode("utf-8"))))
+    hexes = [data for data, was_hex in held if was_hex]
+    shown = [anonymized.decode("utf-8")] + [utf16_text(b[start:]) for b in hexes for start in (0, 1)]
+    shown = "\n".join(shown + [b.decode("latin-1") for b in hexes]).upper()
     left = []
     for identifier in identifying_texts(machine):
-        if isinstance(identifier, bytes) and any(identifier in blob for blob in blobs):
+        if isinstance(identifier, bytes) and any(identifier in data for data, _ in held):
             left.append("bytes " + identifier.hex())
         elif isinstance(identifier, str) and identifier in shown:
             left.append(identifier)
