@@ -1,9 +1,12 @@
 // An arbitrary capture, written by the capture's writer and read back by the
 // machine-file reader, is the same machine: every byte, name and failure
 // survives, whatever the system returned (control characters, lone
-// surrogates, odd byte counts, duplicate names).
+// surrogates, odd byte counts, duplicate names). So is the same capture
+// anonymized, which keeps every count, type and size the scan meets, and
+// gives the same stand-ins each time.
 #include <string>
 
+#include "capture/anonymizer.h"
 #include "capture/machine_writer.h"
 #include "capture_support.h"
 #include "fuzz_support.h"
@@ -40,13 +43,15 @@ class Input {
   }
 
   // Text drawn from characters that stress the writer: quotes, controls,
-  // both halves of surrogate pairs, letters beyond ASCII.
+  // both halves of surrogate pairs, letters beyond ASCII; and those that
+  // the anonymizer looks for around GUIDs and paths.
   CapturedText Text(std::size_t limit) {
-    static const WCHAR kAwkward[] = {'"', '\\', 0, 1, '\n', 0x7F, 0xE9, 0xD83D, 0xDE00, 0xDC00, 0xFFFF, 0x2028};
+    static const WCHAR kAwkward[] = {'"', '\\', 0,   1,   '\n', 0x7F, 0xE9, 0xD83D,
+                                     0xDE00, 0xDC00, 0xFFFF, 0x2028, '{', '}', '-', '#'};
     CapturedText text(Count(limit));
     for (WCHAR& c : text) {
       const std::uint8_t pick = Byte();
-      c = pick < 64 ? kAwkward[pick % 12] : pick < 128 ? static_cast<WCHAR>(Byte() << 8 | Byte())
+      c = pick < 64 ? kAwkward[pick % 16] : pick < 128 ? static_cast<WCHAR>(Byte() << 8 | Byte())
                                                        : static_cast<WCHAR>('0' + pick % 75);
     }
     return text;
@@ -122,14 +127,7 @@ CapturedMachine Machine(Input& in) {
   return machine;
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  Input in(data, size);
-  const CapturedMachine machine = Machine(in);
-  CapturedResult result;
-  result.exitCode = in.Flag() ? 0 : 1;
-  result.stdoutBytes = {'[', '{', '"', ']'};
+void CheckReadBack(const CapturedMachine& machine, const CapturedResult& result) {
   CaptureStamp stamp;
   std::vector<char> text;
   WriteMachineFile(machine, result, stamp, text);
@@ -143,5 +141,41 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string got = DumpMachine(read);
   const std::string wanted = DumpMachine(ExpectedReplay(machine));
   Require(got == wanted, "read back differently:\n" + written + "\nread:\n" + got + "\nwanted:\n" + wanted);
+}
+
+// Every count, type and size a replay offers the scan.
+std::string Shape(const CapturedMachine& machine) {
+  std::string shape;
+  for (const CapturedDevice& device : machine.devices) {
+    shape += "device " + std::to_string(device.instanceId.size()) + " " + std::to_string(device.prefixType) + " " +
+             std::to_string(device.prefix.size()) + "\n";
+  }
+  for (const CapturedValue& value : machine.mountTable) {
+    shape += "value " + std::to_string(value.name.size()) + " " + std::to_string(value.type) + " " +
+             std::to_string(value.data.size()) + "\n";
+  }
+  for (const CapturedVolume& volume : machine.volumes) shape += "volume " + std::to_string(volume.guid.size()) + "\n";
+  return shape;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  Input in(data, size);
+  const CapturedMachine machine = Machine(in);
+  CapturedResult result;
+  result.exitCode = in.Flag() ? 0 : 1;
+  result.stdoutBytes = {'[', '{', '"', ']'};
+  CheckReadBack(machine, result);
+
+  const std::vector<CapturedText> usbPrefixes = {in.Text(12), in.Text(12)};
+  CapturedMachine anonymized = machine;
+  Anonymize(anonymized, usbPrefixes);
+  Require(Shape(anonymized) == Shape(machine), "anonymizing changed a size:\n" + Shape(anonymized));
+  CapturedMachine again = machine;
+  Anonymize(again, usbPrefixes);
+  Require(DumpMachine(ExpectedReplay(again)) == DumpMachine(ExpectedReplay(anonymized)),
+          "two anonymizations of one capture differ");
+  CheckReadBack(anonymized, result);
   return 0;
 }

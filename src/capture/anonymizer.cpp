@@ -131,18 +131,205 @@ CapturedText TextOf(const CapturedBytes& data) {
   return text;
 }
 
+CapturedText Slice(const CapturedText& text, std::size_t begin, std::size_t end) {
+  return CapturedText(text.begin() + static_cast<std::ptrdiff_t>(begin), text.begin() + static_cast<std::ptrdiff_t>(end));
+}
+
 std::size_t Find(const CapturedText& text, WCHAR c, std::size_t from) {
   while (from < text.size() && text[from] != c) ++from;
   return from;
 }
 
+// Where an instance ID's last component starts: the bus and device parts
+// before it name hardware.
+std::size_t LastComponent(const CapturedText& id) {
+  std::size_t last = id.size();
+  while (last > 0 && id[last - 1] != '\\') --last;
+  return last;
+}
+
+// ---- GUIDs: "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}"
+
+const std::size_t kGuidChars = 38;
+const std::size_t kGuidBytes = 16;
+// The text's hex pair of each of the 16 bytes Windows stores: the first
+// three fields little-endian, the last two in their written order.
+const unsigned char kPairOfByte[kGuidBytes] = {7, 5, 3, 1, 12, 10, 17, 15, 20, 22, 25, 27, 29, 31, 33, 35};
+
+bool IsHexDigit(WCHAR c) { return IsDigit(c) || (Upper(c) >= 'A' && Upper(c) <= 'F'); }
+
+WCHAR GuidFrame(std::size_t at) {
+  return at == 0 ? '{' : at == kGuidChars - 1 ? '}' : (at == 9 || at == 14 || at == 19 || at == 24) ? '-' : 0;
+}
+
+bool IsGuidAt(const CapturedText& text, std::size_t at) {
+  if (at > text.size() || text.size() - at < kGuidChars) return false;
+  for (std::size_t i = 0; i < kGuidChars; ++i) {
+    const WCHAR frame = GuidFrame(i);
+    if (frame != 0 ? text[at + i] != frame : !IsHexDigit(text[at + i])) return false;
+  }
+  return true;
+}
+
+bool IsGuid(const CapturedText& text) { return text.size() == kGuidChars && IsGuidAt(text, 0); }
+
+void AddGuidsIn(std::vector<CapturedText>& guids, const CapturedText& text) {
+  for (std::size_t at = 0; at + kGuidChars <= text.size(); ++at) {
+    if (IsGuidAt(text, at)) guids.push_back(Slice(text, at, at + kGuidChars));
+  }
+}
+
+int HexValue(WCHAR c) { return IsDigit(c) ? c - '0' : Upper(c) - 'A' + 10; }
+
+void GuidBytes(const CapturedText& guid, BYTE* bytes) {
+  for (std::size_t i = 0; i < kGuidBytes; ++i) {
+    bytes[i] = static_cast<BYTE>(HexValue(guid[kPairOfByte[i]]) << 4 | HexValue(guid[kPairOfByte[i] + 1u]));
+  }
+}
+
+CapturedText GuidText(const BYTE* bytes) {
+  CapturedText text(kGuidChars);
+  for (std::size_t i = 0; i < kGuidChars; ++i) text[i] = GuidFrame(i);
+  for (std::size_t i = 0; i < kGuidBytes; ++i) {
+    text[kPairOfByte[i]] = static_cast<WCHAR>(kHexDigits[bytes[i] >> 4]);
+    text[kPairOfByte[i] + 1u] = static_cast<WCHAR>(kHexDigits[bytes[i] & 15]);
+  }
+  return text;
+}
+
+// The interface class that ends a device path, "\??\...#{GUID}" or
+// "_??_...#{GUID}", names a kind of device.
+void AddInterfaceClass(std::vector<CapturedText>& guids, const CapturedText& path) {
+  if (!StartsWithNoCase(path, "\\??\\") && !StartsWithNoCase(path, "_??_")) return;
+  std::size_t hash = path.size();
+  while (hash > 0 && path[hash - 1] != '#') --hash;
+  if (hash > 0 && IsGuidAt(path, hash)) guids.push_back(Slice(path, hash, hash + kGuidChars));
+}
+
+// The GUIDs the capture shows naming a kind (see Anonymize).
+std::vector<CapturedText> WellKnownGuids(const CapturedMachine& machine) {
+  std::vector<CapturedText> guids;
+  for (const CapturedDevice& device : machine.devices) {
+    const std::size_t last = LastComponent(device.instanceId);
+    AddGuidsIn(guids, TextOf(device.hardwareIds.bytes));
+    AddGuidsIn(guids, Slice(device.instanceId, 0, last));
+    AddInterfaceClass(guids, Slice(device.instanceId, last, device.instanceId.size()));
+  }
+  for (const CapturedValue& value : machine.mountTable) AddInterfaceClass(guids, TextOf(value.data));
+  return guids;
+}
+
+bool IsDmioRecord(const CapturedBytes& data) {
+  return data.size() >= 8 + kGuidBytes && std::memcmp(data.data(), "DMIO:ID:", 8) == 0;
+}
+
+// Every GUID where the machine's own can be: in the last component of
+// instance IDs, in the mount table's names and records, and after
+// "DMIO:ID:" as bytes.
+std::vector<CapturedText> GuidsOfTheMachine(const CapturedMachine& machine) {
+  std::vector<CapturedText> guids;
+  for (const CapturedDevice& device : machine.devices) {
+    AddGuidsIn(guids, Slice(device.instanceId, LastComponent(device.instanceId), device.instanceId.size()));
+  }
+  for (const CapturedValue& value : machine.mountTable) {
+    AddGuidsIn(guids, value.name);
+    AddGuidsIn(guids, TextOf(value.data));
+    if (IsDmioRecord(value.data)) guids.push_back(GuidText(&value.data[8]));
+  }
+  for (const CapturedVolume& volume : machine.volumes) AddGuidsIn(guids, volume.guid);
+  return guids;
+}
+
+// ---- Disk signatures: the first 4 bytes of a 12-byte record, whose other
+// 8 are the partition's offset, a multiple of 512.
+
+struct Signature {
+  BYTE original[4];
+  BYTE standIn[4];
+};
+
+bool IsSignatureRecord(const CapturedBytes& data) { return data.size() == 12 && data[4] == 0 && (data[5] & 1) == 0; }
+
+bool SameSignature(const BYTE* left, const BYTE* right) { return std::memcmp(left, right, 4) == 0; }
+
+// An original, or a stand-in drawn before the one at drawn.
+bool Taken(const std::vector<Signature>& signatures, std::size_t drawn, const BYTE* bytes) {
+  for (std::size_t i = 0; i < signatures.size(); ++i) {
+    if (SameSignature(signatures[i].original, bytes) || (i < drawn && SameSignature(signatures[i].standIn, bytes))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Each half of a stand-in is zero where the original's is, as the scan
+// reads a record as UTF-16 up to its first zero, and otherwise a character
+// beyond ASCII and short of the surrogates, in which no key can occur.
+void DrawSignature(std::vector<Signature>& signatures, std::size_t at, std::uint32_t& seed) {
+  Signature& signature = signatures[at];
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    for (std::size_t half = 0; half < 4; half += 2) {
+      const bool zero = signature.original[half] == 0 && signature.original[half + 1] == 0;
+      const std::uint32_t c = zero ? 0 : 0x100u + Next(seed) % (0xD800u - 0x100u);
+      signature.standIn[half] = static_cast<BYTE>(c & 0xFF);
+      signature.standIn[half + 1] = static_cast<BYTE>(c >> 8);
+    }
+    if (!Taken(signatures, at, signature.standIn)) return;
+  }
+}
+
+std::vector<Signature> Signatures(const CapturedMachine& machine) {
+  static const BYTE kNone[4] = {0, 0, 0, 0};
+  std::vector<Signature> signatures;
+  for (const CapturedValue& value : machine.mountTable) {
+    if (!IsSignatureRecord(value.data) || SameSignature(value.data.data(), kNone)) continue;
+    if (Taken(signatures, 0, value.data.data())) continue;
+    Signature signature{};
+    std::memcpy(signature.original, value.data.data(), 4);
+    signatures.push_back(signature);
+  }
+  std::uint32_t seed = 20261209u;
+  for (std::size_t at = 0; at < signatures.size(); ++at) DrawSignature(signatures, at, seed);
+  return signatures;
+}
+
+// A signature as the text of its number, as Windows XP writes it into the
+// instance ID of the disk's volumes ("...&Signature129D3C8AOffset7E00...").
+CapturedText SignatureText(const BYTE* bytes) {
+  CapturedText text;
+  for (std::size_t i = 4; i > 0; --i) {
+    text.push_back(static_cast<WCHAR>(kHexDigits[bytes[i - 1] >> 4]));
+    text.push_back(static_cast<WCHAR>(kHexDigits[bytes[i - 1] & 15]));
+  }
+  return text;
+}
+
+void ReplaceSignature(CapturedBytes& data, const std::vector<Signature>& signatures) {
+  if (!IsSignatureRecord(data)) return;
+  for (const Signature& signature : signatures) {
+    if (SameSignature(signature.original, data.data())) {
+      std::memcpy(data.data(), signature.standIn, 4);
+      return;
+    }
+  }
+}
+
+// ---- Which texts are replaced
+
+// A text of fewer than four characters found only in a value (a record's
+// serial, a ParentIdPrefix) occurs by chance in any text (a LUN, a
+// revision), so replacing it everywhere would garble records it has
+// nothing to do with; it is left.
+const std::size_t kShortest = 4;
+
+void AddLongEnough(std::vector<Replacement>& replacements, const CapturedText& text) {
+  if (text.size() >= kShortest) Add(replacements, text);
+}
+
 // A stick's mount record names its disk, "USBSTOR#<device>#<serial>&<lun>#",
 // and the table keeps the records of sticks long gone, whose serials no
-// listed device shows. One of fewer than four characters occurs by chance
-// in any text (a LUN, a revision), so replacing it everywhere would garble
-// records it has nothing to do with; it is left.
+// listed device shows.
 void AddRecordSerials(std::vector<Replacement>& replacements, const CapturedBytes& data) {
-  const std::size_t kShortest = 4;
   const CapturedText text = TextOf(data);
   static const char kMarker[] = "USBSTOR#";
   for (std::size_t at = 0; at < text.size(); ++at) {
@@ -153,37 +340,70 @@ void AddRecordSerials(std::vector<Replacement>& replacements, const CapturedByte
     std::size_t serialEnd = end;
     while (serialEnd > begin && text[serialEnd - 1] != '&') --serialEnd;
     serialEnd = serialEnd > begin ? serialEnd - 1 : end;  // the LUN suffix is not part of it
-    if (serialEnd - begin >= kShortest) {
-      Add(replacements, CapturedText(text.begin() + static_cast<std::ptrdiff_t>(begin),
-                                     text.begin() + static_cast<std::ptrdiff_t>(serialEnd)));
-    }
+    AddLongEnough(replacements, Slice(text, begin, serialEnd));
     at = end;
   }
 }
 
-// Serials first, then volume GUIDs; longest first, so that no shorter one
-// cuts into a longer.
-std::vector<Replacement> Replacements(const CapturedMachine& machine) {
-  std::vector<Replacement> replacements;
+// A ParentIdPrefix as the scan takes it: UTF-16 up to its first zero.
+CapturedText PrefixText(const CapturedBytes& data) {
+  const CapturedText text = TextOf(data);
+  return Slice(text, 0, Find(text, 0, 0));
+}
+
+// USB serials and ParentIdPrefix values, which the IDs of the devices under
+// them begin with.
+void AddInstanceTexts(std::vector<Replacement>& replacements, const CapturedMachine& machine,
+                      const std::vector<CapturedText>& usbPrefixes) {
   for (const CapturedDevice& device : machine.devices) {
     if (!StartsWithNoCase(device.instanceId, "USB\\")) continue;
-    std::size_t last = device.instanceId.size();
-    while (last > 0 && device.instanceId[last - 1] != '\\') --last;
-    Add(replacements, CapturedText(device.instanceId.begin() + static_cast<std::ptrdiff_t>(last),
-                                   device.instanceId.end()));
+    Add(replacements, Slice(device.instanceId, LastComponent(device.instanceId), device.instanceId.size()));
   }
   for (const CapturedValue& value : machine.mountTable) AddRecordSerials(replacements, value.data);
-  const std::size_t serials = replacements.size();
+  for (const CapturedDevice& device : machine.devices) {
+    if (device.prefixFound) AddLongEnough(replacements, PrefixText(device.prefix));
+  }
+  for (const CapturedText& prefix : usbPrefixes) AddLongEnough(replacements, prefix);
+}
+
+// Volume names, then every other GUID that is not well known.
+void AddMachineGuids(std::vector<Replacement>& replacements, const CapturedMachine& machine,
+                     const std::vector<Replacement>& wellKnown) {
   for (const CapturedValue& value : machine.mountTable) {
     if (!StartsWithNoCase(value.name, "\\??\\Volume{")) continue;
-    std::size_t close = 10;
-    while (close < value.name.size() && value.name[close] != '}') ++close;
-    if (close == value.name.size()) continue;
-    Add(replacements, CapturedText(value.name.begin() + 10, value.name.begin() + static_cast<std::ptrdiff_t>(close) + 1));
+    const std::size_t close = Find(value.name, '}', 10);
+    if (close < value.name.size()) Add(replacements, Slice(value.name, 10, close + 1));
   }
   for (const CapturedVolume& volume : machine.volumes) Add(replacements, volume.guid);
-  AssignStandIns(replacements, 0, serials, false);
-  AssignStandIns(replacements, serials, replacements.size(), true);
+  for (CapturedText& guid : GuidsOfTheMachine(machine)) {
+    for (WCHAR& c : guid) c = Upper(c);
+    if (!Known(wellKnown, guid)) Add(replacements, guid);
+  }
+}
+
+// Serials and prefixes first, then GUIDs, each group with stand-ins of its
+// own shape; then the signatures' texts, and the well-known GUIDs, which
+// stand for themselves, so that no shorter text cuts into them. Longest
+// first, so that no shorter one cuts into a longer.
+std::vector<Replacement> Replacements(const CapturedMachine& machine, const std::vector<CapturedText>& usbPrefixes,
+                                      const std::vector<Signature>& signatures) {
+  std::vector<Replacement> kept;
+  for (const CapturedText& guid : WellKnownGuids(machine)) Add(kept, guid);
+  for (Replacement& guid : kept) guid.standIn = guid.original;
+  std::vector<Replacement> replacements;
+  AddInstanceTexts(replacements, machine, usbPrefixes);
+  const std::size_t instanceTexts = replacements.size();
+  AddMachineGuids(replacements, machine, kept);
+  const std::size_t replaced = replacements.size();
+  for (const Signature& signature : signatures) {
+    const Replacement text{SignatureText(signature.original), SignatureText(signature.standIn)};
+    if (!Known(replacements, text.original)) replacements.push_back(text);
+  }
+  for (const Replacement& guid : kept) {
+    if (!Known(replacements, guid.original)) replacements.push_back(guid);
+  }
+  AssignStandIns(replacements, 0, instanceTexts, false);
+  AssignStandIns(replacements, instanceTexts, replaced, true);
   for (std::size_t i = 1; i < replacements.size(); ++i) {  // stable, and without a temporary buffer
     for (std::size_t j = i; j > 0 && replacements[j].original.size() > replacements[j - 1].original.size(); --j) {
       std::swap(replacements[j], replacements[j - 1]);
@@ -191,6 +411,8 @@ std::vector<Replacement> Replacements(const CapturedMachine& machine) {
   }
   return replacements;
 }
+
+// ---- Replacing
 
 bool MatchesAt(const CapturedText& text, std::size_t at, const CapturedText& upper) {
   if (text.size() - at < upper.size()) return false;
@@ -240,18 +462,31 @@ void ScrubBytes(CapturedBytes& data, const std::vector<Replacement>& replacement
   }
 }
 
+// A GUID's 16 bytes, wherever a binary record holds them.
+void ScrubGuidBytes(CapturedBytes& data, const std::vector<Replacement>& replacements) {
+  for (const Replacement& replacement : replacements) {
+    if (data.size() < kGuidBytes || !IsGuid(replacement.original)) continue;
+    BYTE original[kGuidBytes];
+    BYTE standIn[kGuidBytes];
+    GuidBytes(replacement.original, original);
+    GuidBytes(replacement.standIn, standIn);
+    for (std::size_t at = 0; at + kGuidBytes <= data.size(); ++at) {
+      if (std::memcmp(&data[at], original, kGuidBytes) == 0) std::memcpy(&data[at], standIn, kGuidBytes);
+    }
+  }
+}
+
 // Only the instance ID's last component: the bus and the device part name
 // hardware, and a short serial could otherwise cut into them.
 void ScrubInstanceId(CapturedText& id, const std::vector<Replacement>& replacements) {
-  std::size_t last = id.size();
-  while (last > 0 && id[last - 1] != '\\') --last;
-  Scrub(id, replacements, last);
+  Scrub(id, replacements, LastComponent(id));
 }
 
 }  // namespace
 
-void Anonymize(CapturedMachine& machine) {
-  const std::vector<Replacement> replacements = Replacements(machine);
+void Anonymize(CapturedMachine& machine, const std::vector<CapturedText>& usbPrefixes) {
+  const std::vector<Signature> signatures = Signatures(machine);
+  const std::vector<Replacement> replacements = Replacements(machine, usbPrefixes, signatures);
   for (CapturedDevice& device : machine.devices) {
     ScrubInstanceId(device.instanceId, replacements);
     ScrubBytes(device.prefix, replacements);
@@ -259,6 +494,8 @@ void Anonymize(CapturedMachine& machine) {
   for (CapturedValue& value : machine.mountTable) {
     Scrub(value.name, replacements);
     ScrubBytes(value.data, replacements);
+    ScrubGuidBytes(value.data, replacements);
+    ReplaceSignature(value.data, signatures);
   }
   for (CapturedVolume& volume : machine.volumes) {
     Scrub(volume.guid, replacements);

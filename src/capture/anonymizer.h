@@ -1,14 +1,26 @@
-// Takes what identifies one machine or one device out of a capture, in a
-// way that leaves the scan's result on its replay unchanged.
+// Takes what identifies one machine or one disk out of a capture, in a way
+// that leaves the scan's result on its replay unchanged.
 #pragma once
+
+#include <vector>
 
 #include "capture/captured_machine.h"
 
-// Replaces every USB serial (the last component of each "USB\..." instance
-// ID, and the serial in each stick's mount record, the stick present or
-// gone) and every volume GUID, wherever their text occurs in instance IDs,
-// "ParentIdPrefix" values and the mount table, in any letter case, by one
-// stand-in each; and every descriptor by one that gives the reader a value
-// of the same length. Hardware IDs, service names, drive letters, the
-// Windows version and the code page are kept.
-void Anonymize(CapturedMachine& machine);
+// Replaces, by one stand-in each wherever its text occurs (the last
+// component of instance IDs, ParentIdPrefix values, the mount table's value
+// names and records, in any letter case):
+// - every USB serial (the last component of each "USB\..." instance ID,
+//   and the serial in each stick's mount record, the stick present or gone);
+// - every ParentIdPrefix the scan read, and usbPrefixes, those of the USB
+//   devices and their disks, which their children's IDs carry;
+// - every GUID that is not well known, in text and as the 16 bytes of a
+//   binary record ("DMIO:ID:" records among them);
+// - the disk signature of each 12-byte record, its offset kept;
+// - every descriptor, by one that gives the reader a value of the same
+//   length.
+// A GUID is well known when the capture shows it naming a kind: in a
+// hardware ID, in the bus or device part of an instance ID, or as the
+// interface class after the last '#' of a device path. Hardware IDs,
+// service names, drive letters, the Windows version and the code page are
+// kept.
+void Anonymize(CapturedMachine& machine, const std::vector<CapturedText>& usbPrefixes);

@@ -87,7 +87,7 @@ int wmain(int argc, WCHAR** argv, WCHAR**) {
     return 2;
   }
   CaptureRun run = RunCapture();
-  if (options.anonymize) Anonymize(run.machine);
+  if (options.anonymize) Anonymize(run.machine, UsbParentIdPrefixes(run.machine));
   std::vector<char> text;
   WriteMachineFile(run.machine, run.result, Stamp(), text);
   if (!WriteAll(text, options.output)) {

@@ -1,8 +1,10 @@
-"""scripts/hive-to-machine on synthetic and real hives, replayed by the native build (and Wine)."""
+"""scripts/hive-to-machine on synthetic and real hives, replayed by the native build (and Wine);
+and devdrives-capture --anonymize on the real hives' machine files and every file in tests/machines."""
 
 import json
 import os
 import subprocess
+import sys
 import tempfile
 import unittest
 
@@ -10,9 +12,14 @@ from hives import (REAL_HIVES, REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_S
                    real_hive, sz, system_keys, text, write_hive)
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
+import round_trip  # noqa: E402  (the capture's round trip, whose identifier check these tests share)
+
 SCRIPT = os.path.join(ROOT, "scripts", "hive-to-machine")
 NATIVE = os.environ.get("HIVE_TEST_NATIVE", os.path.join(ROOT, "build", "native", "devdrives"))
+NATIVE_CAPTURE = os.path.join(os.path.dirname(NATIVE), "devdrives-capture")
 WINE_EXE = os.environ.get("HIVE_TEST_EXE")
+MACHINES = os.path.join(ROOT, "tests", "machines")
 TYPES = {"REG_NONE": 0, "REG_SZ": 1, "REG_EXPAND_SZ": 2, "REG_BINARY": 3, "REG_DWORD": 4, "REG_MULTI_SZ": 7}
 
 CLASS_USB = ("ClassGUID", REG_SZ, sz("{36fc9e60-c465-11cf-8056-444553540000}"))
@@ -24,6 +31,30 @@ DISK_RECORD = "_??_USBSTOR#Disk&Ven_Acme&Prod_Stick&Rev_1.00#SN0002&0#{53f56307-
 VISTA_STICK = "USB\\VID_1234&PID_5678\\SN0002"
 DESCRIPTOR = "<hardware><type>main</type></hardware>"
 FIXED_DISK = ("\\DosDevices\\C:", REG_BINARY, bytes.fromhex("8a3c9d120000007e00000000"))
+
+
+HP_STICK = "USB\\VID_03F0&PID_3207\\AA951D0000007252"
+LETTERED, UNLETTERED = "USB\\VID_0781&PID_5580\\AA010603160707470215", "USB\\VID_0781&PID_5580\\AA010215170355310594"
+CRUZER = "USB\\VID_0781&PID_5530\\200608767007B7C08A6A"
+UASP_DISKS = ("USB\\VID_0781&PID_558C\\MSFT30313735303835343230333437", "USB\\VID_152D&PID_0567\\MSFT30160087320341700000F9")
+# The real hives as captures see them: the Windows version, and the USB devices made ours, so that
+# the scan reads the mount table and those devices' keys.
+REAL_HIVE_ROWS = {
+    "SYSTEM": ("7", [HP_STICK]),
+    "SYSTEM_2": ("8", ["USB\\VID_80EE&PID_0021\\5&2D7AE1FF&0&1"]),
+    "SYSTEM_B": ("10", [LETTERED, UNLETTERED]),
+    "SYSTEM_WIN_10_1709": ("10", [CRUZER, *UASP_DISKS]),
+}
+NO_REAL_HIVES = (f"{REAL_HIVES} is absent: the real SYSTEM hives are not part of the repository "
+                 "(DEVDRIVES_HIVES names another folder)")
+_unpacked = []
+
+
+def real_hive_paths():
+    """{name: path} of the real hives, unpacked once per run."""
+    if not _unpacked:
+        _unpacked.append(tempfile.TemporaryDirectory(prefix="hive-real-"))
+    return {name: real_hive(name, _unpacked[0].name) for name in REAL_HIVE_ROWS}
 
 
 def stick(serial):
@@ -106,9 +137,9 @@ class HiveCase(unittest.TestCase):
     def hive(self, keys, name="SYSTEM"):
         return write_hive(os.path.join(self.dir, name), keys)
 
-    def convert(self, hive, *args):
+    def convert(self, hive, *args, name="machine.json"):
         """The machine file made from hive, as a path; fails the test unless the script succeeds."""
-        output = os.path.join(self.dir, "machine.json")
+        output = os.path.join(self.dir, name)
         done = subprocess.run([SCRIPT, hive, *args, "--output", output], capture_output=True, text=True)
         self.assertEqual((done.returncode, done.stderr, done.stdout), (0, "", ""))
         return output
@@ -116,6 +147,16 @@ class HiveCase(unittest.TestCase):
     def machine(self, hive, *args):
         with open(self.convert(hive, *args), encoding="utf-8") as machine_file:
             return json.load(machine_file)
+
+    def with_expect(self, path):
+        """Writes the native report into the machine file as its "expect", and returns it."""
+        report = self.report(path)
+        with open(path, encoding="utf-8") as machine_file:
+            machine = json.load(machine_file)
+        machine["expect"] = {"stdout": report[0], "exit": report[1]}
+        with open(path, "w", encoding="utf-8") as machine_file:
+            json.dump(machine, machine_file)
+        return report
 
     def report(self, machine_path):
         done = subprocess.run([NATIVE], env={**os.environ, "DEVDRIVES_MACHINE": machine_path}, capture_output=True)
@@ -387,35 +428,26 @@ class Failures(HiveCase):
             self.assertEqual(kept.read(), b"old")
 
 
-@unittest.skipUnless(os.path.isdir(REAL_HIVES), f"{REAL_HIVES} is absent: the real SYSTEM hives are not part of "
-                     "the repository (DEVDRIVES_HIVES names another folder)")
+@unittest.skipUnless(os.path.isdir(REAL_HIVES), NO_REAL_HIVES)
 class RealHives(HiveCase):
     @classmethod
     def setUpClass(cls):
-        cls.unpacked = tempfile.TemporaryDirectory(prefix="hive-real-")
-        cls.paths = {name: real_hive(name, cls.unpacked.name)
-                     for name in ("SYSTEM", "SYSTEM_2", "SYSTEM_B", "SYSTEM_WIN_10_1709")}
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.unpacked.cleanup()
+        cls.paths = real_hive_paths()
 
     def test_reports_derived_by_the_rules(self):
         win7, win8, win10, win1709 = (self.paths[n] for n in ("SYSTEM", "SYSTEM_2", "SYSTEM_B", "SYSTEM_WIN_10_1709"))
-        hp = "USB\\VID_03F0&PID_3207\\AA951D0000007252"
-        lettered, unlettered = "USB\\VID_0781&PID_5580\\AA010603160707470215", "USB\\VID_0781&PID_5580\\AA010215170355310594"
         nothing = ("", 1)
         self.assert_reports([
             (win7, ["--os", "7"], nothing),
-            (win7, ["--os", "7", "--as-device", hp], ('[{"iDrive":"E"}]', 0)),
-            (win7, ["--os", "xp", "--as-device", hp], nothing),
+            (win7, ["--os", "7", "--as-device", HP_STICK], ('[{"iDrive":"E"}]', 0)),
+            (win7, ["--os", "xp", "--as-device", HP_STICK], nothing),
             (win8, ["--os", "8"], nothing),
-            (win10, ["--os", "10", "--as-device", lettered], ('[{"iDrive":"D"}]', 0)),
-            (win10, ["--os", "10", "--as-device", unlettered], nothing),
-            (win10, ["--os", "10", "--as-device", lettered, "--as-device", unlettered], ('[{"iDrive":"D"}]', 0)),
-            (win1709, ["--os", "10", "--as-device", "USB\\VID_0781&PID_5530\\200608767007B7C08A6A"], nothing),
-            (win1709, ["--os", "10", "--as-device", "USB\\VID_0781&PID_558C\\MSFT30313735303835343230333437"], nothing),
-            (win1709, ["--os", "10", "--as-device", "USB\\VID_152D&PID_0567\\MSFT30160087320341700000F9"], nothing),
+            (win10, ["--os", "10", "--as-device", LETTERED], ('[{"iDrive":"D"}]', 0)),
+            (win10, ["--os", "10", "--as-device", UNLETTERED], nothing),
+            (win10, ["--os", "10", "--as-device", LETTERED, "--as-device", UNLETTERED], ('[{"iDrive":"D"}]', 0)),
+            (win1709, ["--os", "10", "--as-device", CRUZER], nothing),
+            (win1709, ["--os", "10", "--as-device", UASP_DISKS[0]], nothing),
+            (win1709, ["--os", "10", "--as-device", UASP_DISKS[1]], nothing),
         ])
 
     def test_hives_saved_mid_write_are_noted(self):
@@ -437,18 +469,12 @@ class RealHives(HiveCase):
 
 @unittest.skipUnless(WINE_EXE, "no --exe given: the Wine round trip needs build/mingw-i686/devdrives.exe")
 class WineRoundTrip(HiveCase):
-    """hive -> machine file -> the sim and Wine give the same report. Neither report depends on
-    the order of devices or values, which Wine sorts: each stick has one volume name, and on
-    the real hive only one of the two sticks has a letter."""
+    """hive -> machine file -> the sim and Wine give the same report. It does not depend on the
+    order of devices or values, which Wine sorts: the stick has one volume name."""
 
     def round_trip(self, hive, args, expected):
         path = self.convert(hive, *args)
-        self.assertEqual(self.report(path), expected)
-        with open(path, encoding="utf-8") as machine_file:
-            machine = json.load(machine_file)
-        machine["expect"] = {"stdout": expected[0], "exit": expected[1]}
-        with open(path, "w", encoding="utf-8") as machine_file:
-            json.dump(machine, machine_file)
+        self.assertEqual(self.with_expect(path), expected)
         done = subprocess.run([os.path.join(ROOT, "tests", "wine", "run"), "--exe", WINE_EXE, path],
                               capture_output=True, text=True)
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
@@ -456,12 +482,59 @@ class WineRoundTrip(HiveCase):
     def test_xp_stick_by_parent_id_prefix(self):
         self.round_trip(self.hive(xp_keys()), ["--os", "xp", "--as-device", STICK], ('[{"iDrive":"F"}]', 0))
 
-    @unittest.skipUnless(os.path.isdir(REAL_HIVES), f"{REAL_HIVES} is absent")
-    def test_real_windows_10_hive_with_both_sticks(self):
-        with tempfile.TemporaryDirectory(prefix="hive-real-") as unpacked:
-            self.round_trip(real_hive("SYSTEM_B", unpacked),
-                            ["--os", "10", "--as-device", "USB\\VID_0781&PID_5580\\AA010603160707470215",
-                             "--as-device", "USB\\VID_0781&PID_5580\\AA010215170355310594"], ('[{"iDrive":"D"}]', 0))
+
+class AnonymizedCaptures(HiveCase):
+    """devdrives-capture --anonymize on one table of machines, every file in tests/machines and the
+    real hives' files: each capture replays to the machine's report and holds none of its
+    identifiers (round_trip.identifying_texts). Natively here; under Wine, for the real hives, by
+    tests/wine/round-trip, whose own run covers tests/machines (neither report depends on the order
+    of devices or values, which Wine sorts: on SYSTEM_B only one of the two sticks has a letter)."""
+
+    def assert_anonymized(self, path):
+        expected = self.report(path)
+        done = subprocess.run([NATIVE_CAPTURE, "--anonymize"], env={**os.environ, "DEVDRIVES_MACHINE": path},
+                              capture_output=True)
+        self.assertEqual((done.returncode, done.stderr), (0, b""))
+        capture = os.path.join(self.dir, "capture.json")
+        with open(capture, "wb") as written:
+            written.write(done.stdout)
+        self.assertEqual(self.report(capture), expected)
+        with open(path, encoding="utf-8") as machine_file:
+            self.assertEqual(round_trip.identifiers_left(json.load(machine_file), done.stdout), [])
+
+    def real_machines(self):
+        """[(name, path)] of the real hives' machine files, each with its report as "expect"."""
+        made = []
+        for name, (version, devices) in REAL_HIVE_ROWS.items():
+            path = self.convert(real_hive_paths()[name], "--os", version,
+                                *(arg for device in devices for arg in ("--as-device", device)), name=name + ".json")
+            self.with_expect(path)
+            made.append((name, path))
+        return made
+
+    def test_machine_files(self):
+        for name in sorted(os.listdir(MACHINES)):
+            with open(os.path.join(MACHINES, name), encoding="utf-8") as machine_file:
+                machine = json.load(machine_file)
+            if "faults" in machine or "setupApi" in machine:
+                continue  # a capture records what the scan met, not the fault that met it
+            with self.subTest(machine=name):
+                self.assert_anonymized(os.path.join(MACHINES, name))
+
+    @unittest.skipUnless(os.path.isdir(REAL_HIVES), NO_REAL_HIVES)
+    def test_real_hives(self):
+        for name, path in self.real_machines():
+            with self.subTest(hive=name):
+                self.assert_anonymized(path)
+
+    @unittest.skipUnless(WINE_EXE and os.path.isdir(REAL_HIVES), "the Wine round trip needs --exe and the real hives")
+    def test_real_hives_under_wine(self):
+        capture = os.path.join(os.path.dirname(WINE_EXE), "devdrives-capture.exe")
+        done = subprocess.run([os.path.join(ROOT, "tests", "wine", "round-trip"), "--jobs", "2", "--command", WINE_EXE,
+                               "--capture", capture, "--native", NATIVE, *(p for _, p in self.real_machines())],
+                              capture_output=True, text=True)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        self.assertIn(f"{len(REAL_HIVE_ROWS)} passed", done.stdout)
 
 
 if __name__ == "__main__":

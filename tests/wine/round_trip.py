@@ -8,8 +8,8 @@ devdrives.exe on it as the suite does, and devdrives-capture.exe (plain and
 captures on the native build and under Wine (the command): each must give
 the file's "expect". A capture taken of the replayed capture must equal the
 first (the "captured" block aside), the anonymized capture must hold
-none of the source's serials and volume GUIDs, and a capture on standard
-output must be byte for byte the one --output writes.
+none of the source's identifiers (identifying_texts), and a capture on
+standard output must be byte for byte the one --output writes.
 """
 
 import argparse
@@ -29,23 +29,96 @@ CAPTURE_PREFIX = "capture-"
 OUTPUT_FILE = "capture-output.json"
 
 
+GUID = r"\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}"
+
+
+def guid_bytes(guid):
+    """A GUID's 16 bytes as Windows stores them: the first three fields little-endian."""
+    fields = guid.strip("{}").split("-")
+    return b"".join(bytes.fromhex(f)[::-1] for f in fields[:3]) + bytes.fromhex(fields[3] + fields[4])
+
+
+def guid_text(data):
+    digits = (data[3::-1] + data[5:3:-1] + data[7:5:-1] + data[8:16]).hex().upper()
+    return "{%s-%s-%s-%s-%s}" % (digits[:8], digits[8:12], digits[12:16], digits[16:20], digits[20:])
+
+
+def utf16_text(data):
+    return data[:len(data) // 2 * 2].decode("utf-16-le", "surrogatepass")
+
+
+def disk_identifiers(machine):
+    """The source's disk, partition and volume GUIDs and #{GUID} names, as text and as stored
+    bytes, and its disk signatures, as bytes and as the hex a GUID's first field shows them in."""
+    guids, found = set(), set()
+    for device in machine.get("devices", []):
+        instance = device["instanceId"]
+        if isinstance(instance, str):  # a disk's volume: STORAGE\VOLUME\{disk}#offset
+            guids.update(re.findall("(" + GUID + ")#", instance.rsplit("\\", 1)[-1].upper()))
+    found.update(volume["guid"].upper() for volume in machine.get("volumes", []))
+    for name, _, data in winemachine.mounted_devices(machine) or []:
+        guids.update(re.findall("(?:VOLUME|^#)(" + GUID + ")", name.upper()))
+        guids.update(re.findall("VOLUME(" + GUID + ")", utf16_text(data).upper()))
+        if data.startswith(b"DMIO:ID:") and len(data) >= 24:
+            guids.add(guid_text(data[8:24]))
+        if len(data) == 12 and any(data[:4]):
+            found.update((data[:4], data[3::-1].hex().upper()))
+    guids.update(g for g in found if isinstance(g, str) and re.fullmatch(GUID, g))
+    return found | guids | {guid_bytes(g) for g in guids}
+
+
 def identifying_texts(machine):
-    """The source's USB serials and volume GUIDs, upper-cased."""
+    """What identifies the source machine or its disks: texts (upper-cased), which must not be left
+    as text in any case or as UTF-16, and bytes, which must not be left in a binary record."""
     texts = set()
     for device in machine.get("devices", []):
         instance = device["instanceId"]
-        if isinstance(instance, str) and instance.upper().startswith("USB\\"):
+        if not isinstance(instance, str):
+            continue
+        if instance.upper().startswith("USB\\"):
             texts.add(instance.rsplit("\\", 1)[1].upper())
-    for volume in machine.get("volumes", []):
-        texts.add(volume["guid"].upper())
+        prefix = device.get("values", {}).get("ParentIdPrefix")
+        if prefix is not None and instance.upper().startswith(("USB\\", "USBSTOR\\")):
+            texts.add(utf16_text(winemachine.registry_value(prefix)[1]).split("\0", 1)[0].upper())
     # The serial in each stick's mount record, present or gone.
     for _, _, data in winemachine.mounted_devices(machine) or []:
-        record = data[:len(data) // 2 * 2].decode("utf-16-le", "replace").upper()
-        found = re.search(r"USBSTOR#[^#]*#([^#]*)&[^&#]*#", record)
+        found = re.search(r"USBSTOR#[^#]*#([^#]*)&[^&#]*#", utf16_text(data).upper())
         if found:
             texts.add(found.group(1))
-    # A serial of two or three characters occurs by chance anywhere.
-    return {t for t in texts if len(t) >= 4}
+    # A text of two or three characters occurs by chance anywhere.
+    return {t for t in texts if len(t) >= 4} | disk_identifiers(machine)
+
+
+def held_bytes(node):
+    """The bytes of every string in a machine file: a "hex" or "nameHex" one's, any other's in
+    UTF-16LE, as the capture writes a record that is well-formed UTF-16 as text (a "DMIO:ID:"
+    record, say). Yields (bytes, was hex)."""
+    if isinstance(node, dict):
+        for key, value in node.items():
+            if key in ("hex", "nameHex") and isinstance(value, str):
+                yield bytes.fromhex(value.replace(" ", "")), True
+            else:
+                yield from held_bytes(value)
+    elif isinstance(node, list):
+        for item in node:
+            yield from held_bytes(item)
+    elif isinstance(node, str):
+        yield node.encode("utf-16-le", "surrogatepass"), False
+
+
+def identifiers_left(machine, anonymized):
+    """The source's identifiers that the anonymized capture (bytes) still holds."""
+    held = list(held_bytes(json.loads(anonymized.decode("utf-8"))))
+    hexes = [data for data, was_hex in held if was_hex]
+    shown = [anonymized.decode("utf-8")] + [utf16_text(b[start:]) for b in hexes for start in (0, 1)]
+    shown = "\n".join(shown + [b.decode("latin-1") for b in hexes]).upper()
+    left = []
+    for identifier in identifying_texts(machine):
+        if isinstance(identifier, bytes) and any(identifier in data for data, _ in held):
+            left.append("bytes " + identifier.hex())
+        elif isinstance(identifier, str) and identifier in shown:
+            left.append(identifier)
+    return sorted(left)
 
 
 def without_date(text):
@@ -158,8 +231,7 @@ def round_trip(path, arch, command, capture, native):
             if label == "plain":
                 problems.extend(f"[{version}] the capture of the replay differs: {d}"
                                 for d in differences(captured, json.loads(again["plain"])))
-        hidden = runs["anonymized"].decode("utf-8").upper()
-        left = sorted(t for t in identifying_texts(machine) if t in hidden)
+        left = identifiers_left(machine, runs["anonymized"])
         if left:
             problems.append(f"[{version}] the anonymized capture still holds {', '.join(left)}")
     return ("FAIL" if problems else "PASS"), problems
