@@ -241,7 +241,8 @@ def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--command", help="devdrives.exe or devdrives64.exe (default: the build's, of the first"
                         " architecture Wine runs here)")
-    parser.add_argument("--capture", help="the capture exe of the same architecture (default: the build's)")
+    parser.add_argument("--capture", help="the capture exe of the same architecture (default: the one beside the"
+                        " command)")
     parser.add_argument("--native", default=os.path.join(REPO, "build", "native", "devdrives"))
     winemachine.add_jobs_argument(parser)
     parser.add_argument("machines", nargs="*", metavar="MACHINE.json")
@@ -250,7 +251,8 @@ def main(argv=None):
         os.path.join(REPO, "tests", "machines", name) for name in os.listdir(os.path.join(REPO, "tests", "machines")))
     try:
         command = args.command or winemachine.default_exe("devdrives")
-        capture = args.capture or winemachine.arch_of_exe(command).exe("devdrives-capture")
+        capture = args.capture or os.path.join(os.path.dirname(command),
+                                               f"devdrives-capture{winemachine.arch_of_exe(command).suffix}.exe")
         for exe in (command, capture, args.native):
             if not os.path.isfile(exe):
                 raise RuntimeError(f"no {exe}")
