@@ -2,6 +2,7 @@
 
 #include "discovery/discovery_passes.h"
 #include "inventory/device_inventory.h"
+#include "inventory/scan_notes.h"
 #include "platform/text.h"
 #include "setupapi/setupapi_binding.h"
 
@@ -108,10 +109,14 @@ bool ListCandidates(HDEVINFO set, SP_DEVINFO_DATA& device, WorkBuffer& buffer,
   for (DWORD index = 0; setupApi.SetupDiEnumDeviceInfo(set, index, &device); ++index) {
     DWORD required = 0;
     const ReadOutcome outcome = ReadHardwareIds(set, device, buffer, required);
-    if (outcome == ReadOutcome::Abort) return false;
+    if (outcome == ReadOutcome::Abort) {
+      NoteScanAborted(index);
+      return false;
+    }
     if (outcome == ReadOutcome::Skip) continue;
     if (const MatchedHardwareId* matched = FindMatchedHardwareId(buffer, required)) {
       AddCandidate(set, device, *matched, candidates);
+      NoteOurDevice(index, candidates);
     }
   }
   return true;
@@ -120,7 +125,10 @@ bool ListCandidates(HDEVINFO set, SP_DEVINFO_DATA& device, WorkBuffer& buffer,
 void DeviceInventory::DiscoverCandidates(std::vector<CandidateDevice>& candidates) {
   const HDEVINFO set =
       setupApi.SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
-  if (set == INVALID_HANDLE_VALUE) return;
+  if (set == INVALID_HANDLE_VALUE) {
+    NoteDeviceListFailed();
+    return;
+  }
   const bool vistaOrLater = IsVistaOrLater();
   {
     WorkBuffer buffer;

@@ -1,5 +1,6 @@
 #include "discovery/discovery_passes.h"
 #include "inventory/device_inventory.h"
+#include "inventory/scan_notes.h"
 #include "platform/text.h"
 #include "setupapi/setupapi_binding.h"
 
@@ -62,19 +63,30 @@ bool ReadMatchKey(HKEY key, const WCHAR* id, DWORD idLength, bool vistaOrLater, 
     // The stored string need not carry its terminator; a full field is cut.
     const DWORD chars = size / static_cast<DWORD>(sizeof(WCHAR));
     entry.matchKey[chars < 256 ? chars : 255] = 0;
+    NoteChildKey(ChildKey::FromParentIdPrefix, entry.matchKey);
     return true;
   }
-  if (!vistaOrLater) return false;
+  if (!vistaOrLater) {
+    NoteChildKey(ChildKey::NoParentIdPrefix, nullptr);
+    return false;
+  }
   TextCopy(entry.matchKey, 256, LastComponent(id, idLength));
+  NoteChildKey(ChildKey::FromInstanceId, entry.matchKey);
   return true;
 }
 
 void AddVolumeEntry(const WCHAR* id, DWORD idLength, bool vistaOrLater, WorkBuffer& buffer,
                     CandidateDevice& candidate) {
   const WCHAR* path = BuildKeyPath(buffer, id, idLength);
-  if (path == nullptr) return;
+  if (path == nullptr) {
+    NoteChildKey(ChildKey::NoRoomForPath, nullptr);
+    return;
+  }
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    NoteChildKey(ChildKey::EnumKeyUnreadable, nullptr);
+    return;
+  }
   VolumeEntry entry{};  // root and volumePath empty until mapped
   if (ReadMatchKey(key, id, idLength, vistaOrLater, entry)) candidate.volumes.push_back(entry);
   RegCloseKey(key);
@@ -91,7 +103,10 @@ void AddStorageChildren(HDEVINFO set, SP_DEVINFO_DATA& device, WorkBuffer& buffe
     const DWORD idLength = TextLength(id);
     ServiceNameSearch serviceName(id);
     for (CandidateDevice& candidate : candidates) {
-      if (IsChildOf(id, idLength, candidate, serviceName)) AddVolumeEntry(id, idLength, vistaOrLater, buffer, candidate);
+      if (IsChildOf(id, idLength, candidate, serviceName)) {
+        NoteStorageChild(index, candidates, candidate);
+        AddVolumeEntry(id, idLength, vistaOrLater, buffer, candidate);
+      }
     }
   }
 }

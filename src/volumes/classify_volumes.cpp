@@ -1,6 +1,7 @@
 // Sorts each device's mapped volumes into its main volume and card volumes
 // and appends one record per device that has a main volume.
 #include "inventory/device_inventory.h"
+#include "inventory/scan_notes.h"
 #include "platform/text.h"
 #include "volumes/device_xml_reader.h"
 
@@ -28,17 +29,29 @@ bool DescriptorPath(const WCHAR* volumePath, WCHAR* path) {
   if (!JoinPath(hiddenRoot, volumePath, WSTR("__TFAT_HIDDEN_ROOT_DIR__"))) return false;
   const DWORD attributes = GetFileAttributesW(hiddenRoot);
   const bool hidden = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  NoteHiddenRoot(hidden);
   return JoinPath(path, hidden ? hiddenRoot : volumePath, WSTR("device.xml"));
 }
 
 // The main volume's descriptor names a type, or is a directory.
 bool IsMainVolume(const WCHAR* volumePath) {
   WCHAR path[kPathChars];
-  if (!DescriptorPath(volumePath, path)) return false;
+  if (!DescriptorPath(volumePath, path)) {
+    NoteProbe(volumePath, Probe::PathTooLong, 0);
+    return false;
+  }
   const DWORD attributes = GetFileAttributesW(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return true;
-  return ReadDeviceXmlValue(nullptr, 0, path, "hardware", "type") != 0;
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    NoteProbe(volumePath, Probe::NoDescriptor, 0);
+    return false;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    NoteProbe(volumePath, Probe::DescriptorIsDirectory, 0);
+    return true;
+  }
+  const int typeChars = ReadDeviceXmlValue(nullptr, 0, path, "hardware", "type");
+  NoteProbe(volumePath, Probe::TypeValue, typeChars);
+  return typeChars != 0;
 }
 
 // Once slot 0 is taken, later volumes are card volumes without a probe; a
@@ -46,14 +59,17 @@ bool IsMainVolume(const WCHAR* volumePath) {
 void PlaceVolume(DeviceRecord& record, const VolumeEntry& volume) {
   if (!IsMapped(record.slots[0]) && IsMainVolume(volume.volumePath)) {
     record.slots[0] = volume;
+    NotePlaced(volume, 0);
     return;
   }
   for (int slot = 1; slot < 3; ++slot) {
     if (!IsMapped(record.slots[slot])) {
       record.slots[slot] = volume;
+      NotePlaced(volume, slot);
       return;
     }
   }
+  NotePlaced(volume, kDroppedSlot);
 }
 
 // From Vista on a volume's disk and its volume devices are all children of

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "inventory/scan_notes.h"
 #include "platform/text.h"
 
 namespace {
@@ -76,7 +77,10 @@ void ReadContent(HANDLE file, DWORD size, const Tags& tags, WCHAR* value) {
   char* content = static_cast<char*>(GlobalLock(block));
   if (content != nullptr) {
     DWORD read = 0;
-    if (ReadFile(file, content, size, &read, nullptr)) FindValue(content, read, tags, value);
+    if (ReadFile(file, content, size, &read, nullptr)) {
+      NoteDescriptorRead();
+      FindValue(content, read, tags, value);
+    }
     GlobalUnlock(block);
   }
   GlobalFree(block);
@@ -90,6 +94,7 @@ void ReadValue(const WCHAR* path, const Tags& tags, WCHAR* value) {
   if (file == INVALID_HANDLE_VALUE) return;
   DWORD sizeHigh = 0;
   const DWORD size = GetFileSize(file, &sizeHigh);
+  if (size == 0 && sizeHigh == 0) NoteDescriptorRead();  // read whole: there is nothing in it
   if (size != 0 && size != INVALID_FILE_SIZE && sizeHigh == 0) ReadContent(file, size, tags, value);
   CloseHandle(file);
 }
