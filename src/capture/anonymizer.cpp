@@ -484,7 +484,8 @@ void ScrubInstanceId(CapturedText& id, const std::vector<Replacement>& replaceme
 
 }  // namespace
 
-void Anonymize(CapturedMachine& machine, const std::vector<CapturedText>& usbPrefixes) {
+void Anonymize(CapturedMachine& machine, const std::vector<CapturedText>& usbPrefixes,
+               const std::vector<CapturedText*>& texts, const std::vector<CapturedText*>& instanceIds) {
   const std::vector<Signature> signatures = Signatures(machine);
   const std::vector<Replacement> replacements = Replacements(machine, usbPrefixes, signatures);
   for (CapturedDevice& device : machine.devices) {
@@ -497,6 +498,8 @@ void Anonymize(CapturedMachine& machine, const std::vector<CapturedText>& usbPre
     ScrubGuidBytes(value.data, replacements);
     ReplaceSignature(value.data, signatures);
   }
+  for (CapturedText* text : texts) Scrub(*text, replacements);
+  for (CapturedText* id : instanceIds) ScrubInstanceId(*id, replacements);
   for (CapturedVolume& volume : machine.volumes) {
     Scrub(volume.guid, replacements);
     for (CapturedPath& path : volume.paths) {

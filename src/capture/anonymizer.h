@@ -23,4 +23,7 @@
 // interface class after the last '#' of a device path. Hardware IDs,
 // service names, drive letters, the Windows version and the code page are
 // kept.
-void Anonymize(CapturedMachine& machine, const std::vector<CapturedText>& usbPrefixes);
+// texts and instanceIds, from outside the machine (its explanation), get
+// the same stand-ins; of an instance ID only the last part, as above.
+void Anonymize(CapturedMachine& machine, const std::vector<CapturedText>& usbPrefixes,
+               const std::vector<CapturedText*>& texts = {}, const std::vector<CapturedText*>& instanceIds = {});

@@ -1,6 +1,7 @@
 #include "capture/capture_run.h"
 
 #include "app/report.h"
+#include "capture/noted_scan.h"
 #include "capture/recording.h"
 #include "platform/text.h"
 
@@ -31,6 +32,7 @@ CapturedText ParentIdPrefixOf(HKEY key) {
 
 CaptureRun RunCapture() {
   StartRecording();
+  StartNotes();
   CaptureRun run;
   {
     DeviceInventory inventory;

@@ -15,8 +15,10 @@ struct CaptureStamp {
   WORD day = 0;
 };
 
+// explanation, the capture's explanation as a JSON object, is written as
+// the "explanation" field unless it is empty.
 void WriteMachineFile(const CapturedMachine& machine, const CapturedResult& result, const CaptureStamp& stamp,
-                      std::vector<char>& out);
+                      std::vector<char>& out, const std::vector<char>& explanation = {});
 
 // The descriptor that gives the reader a value of valueChars characters
 // (none when 0): what a capture keeps of a descriptor it does not hold.

@@ -8,16 +8,6 @@
 
 namespace {
 
-struct MatchedHardwareId {
-  const WCHAR* id;
-  DWORD length;
-};
-
-const MatchedHardwareId kMatchedHardwareIds[] = {
-    {WSTR("usb\\vid_045e&pid_ffff"), 21},
-    {WSTR("usb\\vid_7a5c&pid_ffff"), 21},
-};
-
 enum class ReadOutcome { Read, Skip, Abort };
 
 // Reads the device's hardware-ID list, growing the buffer as often as the
@@ -72,12 +62,6 @@ void CutInstanceTail(CandidateDevice& candidate, const MatchedHardwareId& matche
   }
   candidate.instanceTailLength = TextLength(candidate.instanceTail);
 }
-
-// Stands for a service name that cannot be read. Instance IDs hold printable
-// characters only, so it occurs in none: such a device gets no storage
-// children, where an empty name would let its tail alone pick them (the
-// device itself among them, keyed by its bare serial).
-const WCHAR kUnreadableServiceName[] = {0x0001, 0};
 
 // Reads the service name; always leaves it terminated within its field.
 void ReadServiceName(HDEVINFO set, SP_DEVINFO_DATA& device, CandidateDevice& candidate) {

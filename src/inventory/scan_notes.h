@@ -1,6 +1,6 @@
 // Where the scan's steps hand out what they decided, so that a scan can be
 // explained from its own decisions. Only the capture's build of the scan
-// (DEVDRIVES_RECORDING) takes the notes; in the command's build they are
+// takes the notes (DEVDRIVES_SCAN_NOTES); in the command's build they are
 // empty and leave no trace in the exe.
 #pragma once
 
@@ -17,7 +17,7 @@ enum class Probe { PathTooLong, NoDescriptor, DescriptorIsDirectory, TypeValue }
 // The slot a volume went to; kDroppedSlot when every card slot was taken.
 constexpr int kDroppedSlot = 3;
 
-#ifdef DEVDRIVES_RECORDING
+#ifdef DEVDRIVES_SCAN_NOTES
 void NoteDeviceListFailed();
 void NoteScanAborted(DWORD device);
 // A device whose hardware ID matched; candidates holds it at the end unless

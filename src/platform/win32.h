@@ -12,6 +12,9 @@
 
 #define WSTR(literal) L##literal
 
+// A real machine's identifiers are its own (see the simulated one's).
+inline bool MachineIdentifiersReplaced() { return false; }
+
 #else  // simulated Windows
 
 #include <cstddef>
@@ -142,6 +145,7 @@ typedef OVERLAPPED* LPOVERLAPPED;
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_NOACCESS 998L
 #define ERROR_INVALID_FLAGS 1004L
+#define ERROR_NO_MEDIA_IN_DRIVE 1112L
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
 #define ERROR_INVALID_USER_BUFFER 1784L
 #define ERROR_INVALID_REG_PROPERTY 0xE0000209u
@@ -247,6 +251,10 @@ std::FILE* _wfopen(const WCHAR* filename, const WCHAR* mode);
 #define _O_BINARY 0x8000
 int _fileno(std::FILE* stream);
 int _setmode(int fd, int mode);
+
+// Whether the machine is a capture whose identifiers are stand-ins already,
+// so that replaying it does not replace them a second time.
+bool MachineIdentifiersReplaced();
 
 // The command's entry point, called by the simulated runtime's start-up.
 int wmain(int argc, WCHAR** argv, WCHAR** envp);

@@ -93,6 +93,7 @@ struct SimulatedMachine {
   std::vector<SimVolume> volumes;
   std::optional<SimVersion> version = SimVersion{};  // empty: GetVersionExW fails
   UINT codePage = 1252;  // GetACP; text is converted as 1252 whatever it says
+  bool identifiersReplaced = false;  // a capture that replaced its identifiers
   std::vector<SimFault> faults;
   DWORD largestAllocation = kSimDefaultLargestAllocation;
   // Total platform calls after which the process aborts, as a run that

@@ -408,7 +408,7 @@ SimulatedMachine ParseMachine(const std::string& text, const std::string& name) 
   const Field top(name, "");
   OnlyKeys(root, top,
            {"description", "expect", "wine", "systemDirectory", "setupApi", "os", "devices", "registry", "drives",
-            "volumes", "faults", "maxAllocation", "captured", "codePage"});
+            "volumes", "faults", "maxAllocation", "captured", "codePage", "explanation"});
   SimulatedMachine machine;
   if (root.contains("systemDirectory")) {
     machine.systemDirectory = SimFromUtf8(String(root["systemDirectory"], top["systemDirectory"]));
@@ -416,6 +416,13 @@ SimulatedMachine ParseMachine(const std::string& text, const std::string& name) 
   }
   // Where and when a capture was taken; a replay has no use for it.
   if (root.contains("captured")) Expect(root["captured"].is_object(), top["captured"], "must be an object");
+  // A capture's explanation of itself: the scan ignores it, but its stand-ins
+  // must not be replaced again.
+  if (root.contains("explanation")) {
+    const Json& explanation = root["explanation"];
+    Expect(explanation.is_object(), top["explanation"], "must be an object");
+    machine.identifiersReplaced = explanation.value("identifiers", Json()) == Json("replaced");
+  }
   if (root.contains("codePage")) machine.codePage = Number(root["codePage"], top["codePage"]);
   if (root.contains("setupApi")) ParseSetupApi(root["setupApi"], top["setupApi"], machine);
   if (root.contains("os")) machine.version = Version(root["os"], top["os"]);

@@ -35,6 +35,8 @@ SimState& Sim() {
   return *state;
 }
 
+bool MachineIdentifiersReplaced() { return Sim().machine.identifiersReplaced; }
+
 void SimInstall(const SimulatedMachine& machine) {
   SimState& sim = Sim();
   SimResetSetupApi();
