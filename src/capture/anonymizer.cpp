@@ -414,19 +414,31 @@ std::vector<Replacement> Replacements(const CapturedMachine& machine, const std:
 
 // ---- Replacing
 
-bool MatchesAt(const CapturedText& text, std::size_t at, const CapturedText& upper) {
-  if (text.size() - at < upper.size()) return false;
-  for (std::size_t i = 0; i < upper.size(); ++i) {
-    if (Upper(text[at + i]) != upper[i]) return false;
+// How many characters of the original occur at at: all of them, or with
+// cutAtEnd the rest of the text when it ends within the original after
+// kShortest characters or more; 0 for no occurrence.
+std::size_t MatchAt(const CapturedText& text, std::size_t at, const CapturedText& upper, bool cutAtEnd) {
+  std::size_t length = upper.size();
+  if (text.size() - at < length) {
+    if (!cutAtEnd || text.size() - at < kShortest) return 0;
+    length = text.size() - at;
   }
-  return true;
+  for (std::size_t i = 0; i < length; ++i) {
+    if (Upper(text[at + i]) != upper[i]) return 0;
+  }
+  return length;
 }
 
-void Scrub(CapturedText& text, const std::vector<Replacement>& replacements, std::size_t from = 0) {
+// cutAtEnd: the text may end within an identifier (a key the scan cut to
+// its field), whose characters there still get the stand-in's.
+void Scrub(CapturedText& text, const std::vector<Replacement>& replacements, std::size_t from = 0,
+           bool cutAtEnd = false) {
   for (std::size_t at = from; at < text.size();) {
     const Replacement* found = nullptr;
+    std::size_t length = 0;
     for (const Replacement& replacement : replacements) {
-      if (MatchesAt(text, at, replacement.original)) {
+      length = MatchAt(text, at, replacement.original, cutAtEnd);
+      if (length != 0) {
         found = &replacement;
         break;
       }
@@ -439,11 +451,11 @@ void Scrub(CapturedText& text, const std::vector<Replacement>& replacements, std
     // takes the case of the occurrence's other letters.
     bool anyLower = false;
     bool anyUpper = false;
-    for (std::size_t i = 0; i < found->standIn.size(); ++i) {
+    for (std::size_t i = 0; i < length; ++i) {
       anyLower = anyLower || (text[at + i] >= 'a' && text[at + i] <= 'z');
       anyUpper = anyUpper || (text[at + i] >= 'A' && text[at + i] <= 'Z');
     }
-    for (std::size_t i = 0; i < found->standIn.size(); ++i, ++at) {
+    for (std::size_t i = 0; i < length; ++i, ++at) {
       const bool lower = IsLetter(text[at]) ? text[at] >= 'a' : anyLower && !anyUpper;
       const WCHAR c = found->standIn[i];
       text[at] = lower && IsLetter(c) ? static_cast<WCHAR>(c + 32) : c;
@@ -498,7 +510,7 @@ void Anonymize(CapturedMachine& machine, const std::vector<CapturedText>& usbPre
     ScrubGuidBytes(value.data, replacements);
     ReplaceSignature(value.data, signatures);
   }
-  for (CapturedText* text : texts) Scrub(*text, replacements);
+  for (CapturedText* text : texts) Scrub(*text, replacements, 0, true);
   for (CapturedText* id : instanceIds) ScrubInstanceId(*id, replacements);
   for (CapturedVolume& volume : machine.volumes) {
     Scrub(volume.guid, replacements);

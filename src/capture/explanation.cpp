@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "capture/explanation_facts.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -70,9 +71,27 @@ ExplainedVolume ExplainVolume(const CapturedMachine& machine, const NotedVolume&
   volume.reason = VolumeReason(noted);
   if (noted.letter == 0) {
     volume.lettersNotInUse = LettersNotInUseHolding(machine, key);
-    volume.volumeNameOnly = VolumeNameHolds(machine, key);
+    volume.namedVolume = VolumePathHolding(machine, key);
   }
   return volume;
+}
+
+// A volume that one entry has at a letter is reached by the device's other
+// entries too, from Vista on: its disk and its volume devices.
+void FindSameVolumes(std::vector<ExplainedVolume>& volumes) {
+  for (ExplainedVolume& volume : volumes) {
+    if (volume.letter != 0 || volume.namedVolume.empty()) continue;
+    for (std::size_t other = 0; other < volumes.size(); ++other) {
+      CapturedText path(volumes[other].volumePath);
+      path.push_back(0);
+      CapturedText named(volume.namedVolume);
+      named.push_back(0);
+      if (volumes[other].letter != 0 && TextEqualNoCase(path.data(), named.data())) {
+        volume.sameVolumeAs = other;
+        break;
+      }
+    }
+  }
 }
 
 ExplainedDevice ExplainDevice(const NotedScan& notes, const CapturedMachine& machine, const NotedDevice& noted) {
@@ -86,6 +105,7 @@ ExplainedDevice ExplainDevice(const NotedScan& notes, const CapturedMachine& mac
   for (const NotedVolume& volume : noted.volumes) {
     device.volumes.push_back(ExplainVolume(machine, volume, noted.children[volume.child].matchKey));
   }
+  FindSameVolumes(device.volumes);
   device.reason = DeviceReason(notes, noted, device);
   return device;
 }
@@ -118,7 +138,10 @@ std::vector<CapturedText*> IdentifyingTexts(Explanation& explanation) {
   std::vector<CapturedText*> texts;
   for (ExplainedDevice& device : explanation.devices) {
     for (ExplainedChild& child : device.children) texts.push_back(&child.matchKey);
-    for (ExplainedVolume& volume : device.volumes) texts.push_back(&volume.volumePath);
+    for (ExplainedVolume& volume : device.volumes) {
+      texts.push_back(&volume.volumePath);
+      texts.push_back(&volume.namedVolume);
+    }
   }
   return texts;
 }

@@ -15,6 +15,8 @@ struct ExplainedChild {
   CapturedText matchKey;  // empty when it got none
 };
 
+constexpr std::size_t kNoVolume = static_cast<std::size_t>(-1);
+
 struct ExplainedVolume {
   std::size_t child = 0;
   WCHAR letter = 0;
@@ -22,8 +24,12 @@ struct ExplainedVolume {
   NotedProbe probe;
   int slot = -1;  // 0 to 2, or -1 for none
   const char* reason = "";
-  std::vector<WCHAR> lettersNotInUse;  // letters whose stale records hold the key
-  bool volumeNameOnly = false;         // only volume-name records hold the key
+  // Why a volume has no letter: the letters not in use whose stale records
+  // hold its key; the volume whose name record holds it, and the entry of
+  // the device that has that volume at a letter already.
+  std::vector<WCHAR> lettersNotInUse;
+  CapturedText namedVolume;
+  std::size_t sameVolumeAs = kNoVolume;
 };
 
 struct ExplainedDevice {

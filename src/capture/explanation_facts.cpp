@@ -9,7 +9,7 @@ const DWORD kLetterIndex = 12;  // of the letter in "\DosDevices\X:"
 const DWORD kRecordChars = 1024;
 
 bool IsDigit(WCHAR c) { return c >= '0' && c <= '9'; }
-bool IsHexDigit(WCHAR c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool IsAlphanumeric(WCHAR c) { return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 bool StartsWith(const CapturedText& text, const WCHAR* prefix) {
   const DWORD length = TextLength(prefix);
@@ -113,13 +113,14 @@ bool IsUaspService(const CapturedText& serviceName) {
   return TextEqualNoCase(name.data(), WSTR("UASPStor"));
 }
 
-// "<digits>&<hex digits>&<digits>&<digits>": the depth, a hash of the parent,
-// a unique flag and the port.
+// "<digits>&<hash>&<digits>&<digits>": the depth, a hash of the parent (hex
+// digits; any letters in a capture, whose stand-ins keep only the shape), a
+// unique flag and the port.
 bool IsGeneratedInstanceTail(const CapturedText& tail) {
   std::size_t at = 0;
   for (int field = 0; field < 4; ++field) {
     const std::size_t begin = at;
-    while (at < tail.size() && (field == 1 ? IsHexDigit(tail[at]) : IsDigit(tail[at]))) ++at;
+    while (at < tail.size() && (field == 1 ? IsAlphanumeric(tail[at]) : IsDigit(tail[at]))) ++at;
     if (at == begin) return false;
     if (field < 3 && (at == tail.size() || tail[at++] != '&')) return false;
   }
@@ -135,11 +136,15 @@ std::vector<WCHAR> LettersNotInUseHolding(const CapturedMachine& machine, const 
   return letters;
 }
 
-bool VolumeNameHolds(const CapturedMachine& machine, const CapturedText& key) {
+CapturedText VolumePathHolding(const CapturedMachine& machine, const CapturedText& key) {
   for (const CapturedValue& value : machine.mountTable) {
-    if (StartsWith(value.name, WSTR("\\??\\Volume{")) && RecordHolds(value, key)) return true;
+    if (!StartsWith(value.name, WSTR("\\??\\Volume{")) || !RecordHolds(value, key)) continue;
+    CapturedText path(value.name);
+    path[1] = '\\';
+    path.push_back('\\');
+    return path;
   }
-  return false;
+  return {};
 }
 
 std::vector<WCHAR> FixedMediaLetters(const CapturedMachine& machine) {

@@ -21,8 +21,9 @@ bool IsGeneratedInstanceTail(const CapturedText& tail);
 // the mount table keeps of volumes gone, or of a letter removed.
 std::vector<WCHAR> LettersNotInUseHolding(const CapturedMachine& machine, const CapturedText& key);
 
-// Whether a volume-name record holds the key.
-bool VolumeNameHolds(const CapturedMachine& machine, const CapturedText& key);
+// The volume path ("\\?\Volume{GUID}\") of the first volume-name record
+// that holds the key; empty when none does.
+CapturedText VolumePathHolding(const CapturedMachine& machine, const CapturedText& key);
 
 // Letters in use whose records are a disk signature or a GPT identifier,
 // not text: disks with fixed media, which no key can find.

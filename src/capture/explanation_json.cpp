@@ -101,8 +101,14 @@ void Volume(JsonOut& json, const ExplainedVolume& volume) {
   if (volume.letter == 0) {
     json.Raw(", \"lettersNotInUse\": ");
     Letters(json, volume.lettersNotInUse);
-    json.Raw(", \"volumeNameOnly\": ");
-    json.Raw(volume.volumeNameOnly ? "true" : "false");
+    if (!volume.namedVolume.empty()) {
+      json.Raw(", \"namedVolume\": ");
+      Text(json, volume.namedVolume);
+    }
+    if (volume.sameVolumeAs != kNoVolume) {
+      json.Raw(", \"sameVolumeAs\": ");
+      json.Number(static_cast<DWORD>(volume.sameVolumeAs));
+    }
   }
   json.Char('}');
 }

@@ -121,10 +121,10 @@ void ScanReasons(TextOut& out, const Explanation& explanation) {
 void KeyLine(TextOut& out, const ExplainedChild& child) {
   switch (child.key) {
     case ChildKey::FromParentIdPrefix:
-      out << "    Key: " << child.matchKey << " (its ParentIdPrefix value)\n";
+      out << "    Key, its ParentIdPrefix value: " << child.matchKey << '\n';
       return;
     case ChildKey::FromInstanceId:
-      out << "    Key: " << child.matchKey << " (the last part of its instance ID)\n";
+      out << "    Key, the last part of its instance ID: " << child.matchKey << '\n';
       return;
     case ChildKey::NoParentIdPrefix:
       out << "    Key: none, it has no ParentIdPrefix value [no-parent-id-prefix]\n";
@@ -166,7 +166,7 @@ void DescriptorLine(TextOut& out, const NotedProbe& probe) {
   }
 }
 
-void VolumeLines(TextOut& out, const ExplainedVolume& volume) {
+void VolumeLines(TextOut& out, const ExplainedDevice& device, const ExplainedVolume& volume) {
   out << "  Volume of storage device " << static_cast<DWORD>(volume.child + 1) << ": ";
   if (volume.letter == 0) {
     out << "no drive letter [" << volume.reason << "]\n";
@@ -175,7 +175,12 @@ void VolumeLines(TextOut& out, const ExplainedVolume& volume) {
       Letters(out, volume.lettersNotInUse);
       out << '\n';
     }
-    if (volume.volumeNameOnly) out << "    A volume-name record holds its key: the volume has no letter\n";
+    if (volume.sameVolumeAs != kNoVolume) {
+      out << "    Its volume is the one of storage device " << static_cast<DWORD>(device.volumes[volume.sameVolumeAs].child + 1)
+          << ", at " << static_cast<char>(device.volumes[volume.sameVolumeAs].letter) << ":\n";
+    } else if (!volume.namedVolume.empty()) {
+      out << "    Its volume has no drive letter: " << volume.namedVolume << '\n';
+    }
     return;
   }
   out << static_cast<char>(volume.letter) << ": " << (volume.volumePath.empty() ? "(no volume name)" : "");
@@ -208,7 +213,7 @@ void DeviceSection(TextOut& out, const Explanation& explanation, std::size_t at)
     KeyLine(out, device.children[i]);
   }
   if (device.children.empty()) out << "  Storage devices: none found\n";
-  for (const ExplainedVolume& volume : device.volumes) VolumeLines(out, volume);
+  for (const ExplainedVolume& volume : device.volumes) VolumeLines(out, device, volume);
 }
 
 void NearMisses(TextOut& out, const Explanation& explanation) {

@@ -269,10 +269,12 @@ void WriteEntry(JsonOut& json, const CapturedPath& path) {
     json.Raw("{\"directory\": true}");
     return;
   }
-  // A file the reader did not open gives no value whatever it holds.
-  const CapturedBytes content = path.contentKept ? path.content
-                                : path.opened  ? StandInDescriptor(path.valueChars)
-                                               : CapturedBytes();
+  // A file the reader could not open or read is one too large to read.
+  if (!path.opened || (!path.read && !path.empty)) {
+    json.Raw("{\"text\": \"\", \"size\": 4294967296}");
+    return;
+  }
+  const CapturedBytes content = path.contentKept ? path.content : StandInDescriptor(path.valueChars);
   if (PrintableText(content)) {
     json.Ascii(reinterpret_cast<const char*>(content.data()), content.size());
   } else {

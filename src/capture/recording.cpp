@@ -402,6 +402,7 @@ DWORD WINAPI RecordedGetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
   if (OpenDescriptor* file = OpenDescriptorOf(hFile)) {
     file->size = size;
     file->sizeHigh = lpFileSizeHigh != nullptr ? *lpFileSizeHigh : 0;
+    PathAt(file->volume, file->path).empty = size == 0 && file->sizeHigh == 0;
   }
   return size;
 }
@@ -412,6 +413,7 @@ BOOL WINAPI RecordedReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytes
   OpenDescriptor* file = OpenDescriptorOf(hFile);
   if (file == nullptr) return read;
   CapturedPath& record = PathAt(file->volume, file->path);
+  record.read = record.read || read != FALSE;
   // Kept only when the one read took the whole file, as the reader saw it.
   record.contentKept = read && lpNumberOfBytesRead != nullptr && file->sizeHigh == 0 &&
                        *lpNumberOfBytesRead == file->size && file->size <= kLargestKeptDescriptor;
