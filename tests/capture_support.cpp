@@ -29,10 +29,10 @@ SimVolume Volume(const CapturedVolume& captured) {
     if (path.attributes == INVALID_FILE_ATTRIBUTES) continue;
     SimFile file;
     file.directory = (path.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (!file.directory) {
-      file.bytes = path.contentKept ? path.content
-                   : path.opened    ? StandInDescriptor(path.valueChars)
-                                    : SimBytes();
+    if (!file.directory && UnreadByTheReader(path)) {
+      file.reportedSize = kUnreadableFileSize;
+    } else if (!file.directory) {
+      file.bytes = path.contentKept ? path.content : StandInDescriptor(path.valueChars);
     }
     volume.entries[Text(path.inside)] = file;
   }

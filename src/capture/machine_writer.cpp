@@ -269,8 +269,7 @@ void WriteEntry(JsonOut& json, const CapturedPath& path) {
     json.Raw("{\"directory\": true}");
     return;
   }
-  // A file the reader could not open or read is one too large to read.
-  if (!path.opened || (!path.read && !path.empty)) {
+  if (UnreadByTheReader(path)) {
     json.Raw("{\"text\": \"\", \"size\": 4294967296}");
     return;
   }
@@ -361,6 +360,10 @@ void WriteSetupApi(JsonOut& json, const CapturedMachine& machine) {
 }
 
 }  // namespace
+
+bool UnreadByTheReader(const CapturedPath& path) {
+  return !path.opened || !(path.read || path.contentKept || path.empty);
+}
 
 CapturedBytes StandInDescriptor(DWORD valueChars) {
   const char* open = "<hardware><type>";

@@ -20,6 +20,11 @@ struct CaptureStamp {
 void WriteMachineFile(const CapturedMachine& machine, const CapturedResult& result, const CaptureStamp& stamp,
                       std::vector<char>& out, const std::vector<char>& explanation = {});
 
+// A file the reader could not open or read whole, which a capture writes as
+// one too large to read (4 GiB), so that its replay fails the same way.
+bool UnreadByTheReader(const CapturedPath& path);
+constexpr unsigned long long kUnreadableFileSize = 0x100000000ull;
+
 // The descriptor that gives the reader a value of valueChars characters
 // (none when 0): what a capture keeps of a descriptor it does not hold.
 CapturedBytes StandInDescriptor(DWORD valueChars);
