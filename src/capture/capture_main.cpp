@@ -103,7 +103,7 @@ bool WriteAll(const std::vector<char>& text, const WCHAR* path, bool binary) {
 bool ReplacesIdentifiers(const Options& options) { return !options.keepIdentifiers && !MachineIdentifiersReplaced(); }
 
 Explanation ExplainRun(const CaptureRun& run, const CaptureStamp& stamp, const Options& options) {
-  Explanation explanation = Explain(Noted(), run.machine, run.result);
+  Explanation explanation = Explain(TakeNotes(), run.machine, run.result);
   explanation.toolVersion = stamp.version;
   explanation.windowsKnown = run.machine.versionAsked ? run.machine.versionRead : stamp.windowsKnown;
   explanation.windows = run.machine.versionAsked ? run.machine.version : stamp.windows;

@@ -1,6 +1,7 @@
 #include "capture/explanation.h"
 
 #include <cstring>
+#include <utility>
 
 #include "capture/explanation_facts.h"
 #include "platform/text.h"
@@ -32,26 +33,26 @@ const char* VolumeReason(const NotedVolume& volume) {
   return volume.slot > 0 ? "card" : "same-volume";
 }
 
-bool AnyVolume(const ExplainedDevice& device, bool (*test)(const ExplainedVolume&)) {
-  for (const ExplainedVolume& volume : device.volumes) {
+bool AnyVolume(const NotedDevice& device, bool (*test)(const NotedVolume&)) {
+  for (const NotedVolume& volume : device.volumes) {
     if (test(volume)) return true;
   }
   return false;
 }
 
-bool HasLetter(const ExplainedVolume& volume) { return volume.letter != 0; }
-bool HasVolumeName(const ExplainedVolume& volume) { return !volume.volumePath.empty(); }
-bool IsMain(const ExplainedVolume& volume) { return volume.slot == 0; }
+bool HasLetter(const NotedVolume& volume) { return volume.letter != 0; }
+bool HasVolumeName(const NotedVolume& volume) { return !volume.volumePath.empty(); }
+bool IsMain(const NotedVolume& volume) { return volume.slot == 0; }
 
 // The first stage at which the device fell out of the scan.
-const char* DeviceReason(const NotedScan& notes, const NotedDevice& noted, const ExplainedDevice& device) {
+const char* DeviceReason(const NotedScan& notes, const NotedDevice& device) {
   if (AnyVolume(device, IsMain)) return "reported";
-  if (!noted.listed) return "instance-id-unreadable";
-  if (!noted.serviceRead) return "service-unreadable";
+  if (!device.listed) return "instance-id-unreadable";
+  if (!device.serviceRead) return "service-unreadable";
   if (notes.aborted) return "scan-aborted";  // storage children are looked for after every device is listed
   if (device.children.empty()) {
-    if (IsUaspService(noted.serviceName)) return "uasp";
-    if (IsGeneratedInstanceTail(noted.instanceTail)) return "generated-instance-id";
+    if (IsUaspService(device.serviceName)) return "uasp";
+    if (IsGeneratedInstanceTail(device.instanceTail)) return "generated-instance-id";
     return "no-storage-child";
   }
   if (device.volumes.empty()) return "no-parent-id-prefix";
@@ -61,53 +62,35 @@ const char* DeviceReason(const NotedScan& notes, const NotedDevice& noted, const
   return "no-main-volume";
 }
 
-ExplainedVolume ExplainVolume(const CapturedMachine& machine, const NotedVolume& noted, const CapturedText& key) {
-  ExplainedVolume volume;
-  volume.child = noted.child;
-  volume.letter = noted.letter;
-  volume.volumePath = noted.volumePath;
-  volume.probe = noted.probe;
-  volume.slot = noted.slot >= 0 && noted.slot < kDroppedSlot ? noted.slot : -1;
-  volume.reason = VolumeReason(noted);
-  if (noted.letter == 0) {
-    volume.lettersNotInUse = LettersNotInUseHolding(machine, key);
-    volume.namedVolume = VolumePathHolding(machine, key);
-  }
-  return volume;
+bool SamePath(CapturedText left, CapturedText right) {
+  left.push_back(0);
+  right.push_back(0);
+  return TextEqualNoCase(left.data(), right.data());
 }
 
-// A volume that one entry has at a letter is reached by the device's other
-// entries too, from Vista on: its disk and its volume devices.
-void FindSameVolumes(std::vector<ExplainedVolume>& volumes) {
-  for (ExplainedVolume& volume : volumes) {
-    if (volume.letter != 0 || volume.namedVolume.empty()) continue;
-    for (std::size_t other = 0; other < volumes.size(); ++other) {
-      CapturedText path(volumes[other].volumePath);
-      path.push_back(0);
-      CapturedText named(volume.namedVolume);
-      named.push_back(0);
-      if (volumes[other].letter != 0 && TextEqualNoCase(path.data(), named.data())) {
-        volume.sameVolumeAs = other;
-        break;
-      }
+// A volume without a letter: what its key reaches in the mount table. From
+// Vista on, a volume that one entry has at a letter is reached by the
+// device's other entries too (its disk and its volume devices).
+void ExplainMissingLetter(const CapturedMachine& machine, NotedDevice& device, NotedVolume& volume) {
+  const CapturedText& key = device.children[volume.child].matchKey;
+  volume.lettersNotInUse = LettersNotInUseHolding(machine, key);
+  volume.namedVolume = VolumePathHolding(machine, key);
+  for (std::size_t other = 0; other < device.volumes.size() && !volume.namedVolume.empty(); ++other) {
+    if (device.volumes[other].letter != 0 && SamePath(device.volumes[other].volumePath, volume.namedVolume)) {
+      volume.sameVolumeAs = other;
+      return;
     }
   }
 }
 
-ExplainedDevice ExplainDevice(const NotedScan& notes, const CapturedMachine& machine, const NotedDevice& noted) {
-  ExplainedDevice device;
-  device.instanceId = machine.devices[noted.device].instanceId;
-  device.serviceRead = noted.serviceRead;
-  device.serviceName = noted.serviceName;
-  for (const NotedChild& child : noted.children) {
-    device.children.push_back(ExplainedChild{machine.devices[child.device].instanceId, child.key, child.matchKey});
+void ExplainDevice(const NotedScan& notes, const CapturedMachine& machine, NotedDevice& device) {
+  device.instanceId = machine.devices[device.device].instanceId;
+  for (NotedChild& child : device.children) child.instanceId = machine.devices[child.device].instanceId;
+  for (NotedVolume& volume : device.volumes) {
+    volume.reason = VolumeReason(volume);
+    if (volume.letter == 0) ExplainMissingLetter(machine, device, volume);
   }
-  for (const NotedVolume& volume : noted.volumes) {
-    device.volumes.push_back(ExplainVolume(machine, volume, noted.children[volume.child].matchKey));
-  }
-  FindSameVolumes(device.volumes);
-  device.reason = DeviceReason(notes, noted, device);
-  return device;
+  device.reason = DeviceReason(notes, device);
 }
 
 std::vector<const char*> ScanReasons(const NotedScan& notes, const CapturedMachine& machine) {
@@ -121,13 +104,14 @@ std::vector<const char*> ScanReasons(const NotedScan& notes, const CapturedMachi
 
 }  // namespace
 
-Explanation Explain(const NotedScan& notes, const CapturedMachine& machine, const CapturedResult& report) {
+Explanation Explain(NotedScan notes, const CapturedMachine& machine, const CapturedResult& report) {
   Explanation explanation;
   explanation.codePage = machine.codePage;
   explanation.report = report;
   explanation.scan = ScanReasons(notes, machine);
-  for (const NotedDevice& noted : notes.devices) explanation.devices.push_back(ExplainDevice(notes, machine, noted));
-  for (const NearMissFact& miss : NearMisses(machine, notes)) {
+  for (NotedDevice& device : notes.devices) ExplainDevice(notes, machine, device);
+  explanation.devices = std::move(notes.devices);
+  for (const NearMissFact& miss : NearMisses(machine, explanation.devices)) {
     explanation.nearMisses.push_back(NearMiss{machine.devices[miss.device].instanceId, miss.hardwareId, "interface-id"});
   }
   explanation.fixedMediaLetters = FixedMediaLetters(machine);
@@ -136,9 +120,9 @@ Explanation Explain(const NotedScan& notes, const CapturedMachine& machine, cons
 
 std::vector<CapturedText*> IdentifyingTexts(Explanation& explanation) {
   std::vector<CapturedText*> texts;
-  for (ExplainedDevice& device : explanation.devices) {
-    for (ExplainedChild& child : device.children) texts.push_back(&child.matchKey);
-    for (ExplainedVolume& volume : device.volumes) {
+  for (NotedDevice& device : explanation.devices) {
+    for (NotedChild& child : device.children) texts.push_back(&child.matchKey);
+    for (NotedVolume& volume : device.volumes) {
       texts.push_back(&volume.volumePath);
       texts.push_back(&volume.namedVolume);
     }
@@ -148,16 +132,21 @@ std::vector<CapturedText*> IdentifyingTexts(Explanation& explanation) {
 
 std::vector<CapturedText*> InstanceIds(Explanation& explanation) {
   std::vector<CapturedText*> ids;
-  for (ExplainedDevice& device : explanation.devices) {
+  for (NotedDevice& device : explanation.devices) {
     ids.push_back(&device.instanceId);
-    for (ExplainedChild& child : device.children) ids.push_back(&child.instanceId);
+    for (NotedChild& child : device.children) ids.push_back(&child.instanceId);
   }
   for (NearMiss& miss : explanation.nearMisses) ids.push_back(&miss.instanceId);
   return ids;
 }
 
+const char* SlotName(int slot) {
+  static const char* const kNames[] = {"iDrive", "sdDriveA", "sdDriveB"};
+  return slot >= 0 && slot < kDroppedSlot ? kNames[slot] : nullptr;
+}
+
 unsigned ReportedCount(const Explanation& explanation) {
   unsigned count = 0;
-  for (const ExplainedDevice& device : explanation.devices) count += std::strcmp(device.reason, "reported") == 0;
+  for (const NotedDevice& device : explanation.devices) count += std::strcmp(device.reason, "reported") == 0;
   return count;
 }

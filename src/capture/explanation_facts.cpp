@@ -83,8 +83,8 @@ bool NamesOursWithMore(const CapturedText& id) {
   return false;
 }
 
-bool IsOurs(const NotedScan& notes, DWORD device) {
-  for (const NotedDevice& noted : notes.devices) {
+bool IsOurs(const std::vector<NotedDevice>& ours, DWORD device) {
+  for (const NotedDevice& noted : ours) {
     if (noted.device == device) return true;
   }
   return false;
@@ -169,11 +169,11 @@ const char* MissingDescriptorReason(const NotedProbe& probe) {
   }
 }
 
-std::vector<NearMissFact> NearMisses(const CapturedMachine& machine, const NotedScan& notes) {
+std::vector<NearMissFact> NearMisses(const CapturedMachine& machine, const std::vector<NotedDevice>& ours) {
   std::vector<NearMissFact> misses;
   for (DWORD device = 0; device < machine.devices.size(); ++device) {
     const CapturedProperty& ids = machine.devices[device].hardwareIds;
-    if (!ids.read || ids.error != ERROR_SUCCESS || IsOurs(notes, device)) continue;
+    if (!ids.read || ids.error != ERROR_SUCCESS || IsOurs(ours, device)) continue;
     for (const CapturedText& id : IdsOf(ids.bytes)) {
       if (NamesOursWithMore(id)) {
         misses.push_back(NearMissFact{device, id});

@@ -38,4 +38,4 @@ struct NearMissFact {
 };
 
 // Devices not of ours whose hardware IDs name one of ours with more after it.
-std::vector<NearMissFact> NearMisses(const CapturedMachine& machine, const NotedScan& notes);
+std::vector<NearMissFact> NearMisses(const CapturedMachine& machine, const std::vector<NotedDevice>& ours);

@@ -4,8 +4,6 @@
 
 namespace {
 
-const char* kSlotNames[] = {"iDrive", "sdDriveA", "sdDriveB"};
-
 void Text(JsonOut& json, const CapturedText& text) { json.EscapedText(text.data(), text.size()); }
 
 void Letter(JsonOut& json, WCHAR letter) {
@@ -40,7 +38,7 @@ const char* KeyFrom(ChildKey key) {
   }
 }
 
-void Child(JsonOut& json, const ExplainedChild& child) {
+void Child(JsonOut& json, const NotedChild& child) {
   json.Raw("{\"instanceId\": ");
   Text(json, child.instanceId);
   json.Raw(", \"key\": ");
@@ -78,7 +76,7 @@ void Descriptor(JsonOut& json, const NotedProbe& probe) {
   json.Char('}');
 }
 
-void Volume(JsonOut& json, const ExplainedVolume& volume) {
+void Volume(JsonOut& json, const NotedVolume& volume) {
   json.Raw("{\"child\": ");
   json.Number(static_cast<DWORD>(volume.child));
   if (volume.letter != 0) {
@@ -90,8 +88,8 @@ void Volume(JsonOut& json, const ExplainedVolume& volume) {
     Text(json, volume.volumePath);
   }
   json.Raw(", \"slot\": ");
-  if (volume.slot >= 0) {
-    Code(json, kSlotNames[volume.slot]);
+  if (const char* slot = SlotName(volume.slot)) {
+    Code(json, slot);
   } else {
     json.Raw("null");
   }
@@ -113,7 +111,7 @@ void Volume(JsonOut& json, const ExplainedVolume& volume) {
   json.Char('}');
 }
 
-void Device(JsonOut& json, const ExplainedDevice& device) {
+void Device(JsonOut& json, const NotedDevice& device) {
   json.Raw("\n    {\"instanceId\": ");
   Text(json, device.instanceId);
   json.Raw(", \"service\": ");

@@ -9,19 +9,19 @@ namespace {
 
 const std::size_t kWidth = 78;
 
-class TextOut {
+class PlainText {
  public:
-  explicit TextOut(std::vector<char>& out) : out_(out) {}
+  explicit PlainText(std::vector<char>& out) : out_(out) {}
 
-  TextOut& operator<<(const char* text) {
+  PlainText& operator<<(const char* text) {
     out_.insert(out_.end(), text, text + std::strlen(text));
     return *this;
   }
-  TextOut& operator<<(char c) {
+  PlainText& operator<<(char c) {
     out_.push_back(c);
     return *this;
   }
-  TextOut& operator<<(DWORD number) {
+  PlainText& operator<<(DWORD number) {
     char digits[10];
     int count = 0;
     do {
@@ -32,7 +32,7 @@ class TextOut {
     return *this;
   }
   // Text as ASCII; any other character as its \u escape.
-  TextOut& operator<<(const CapturedText& text) {
+  PlainText& operator<<(const CapturedText& text) {
     static const char kDigits[] = "0123456789abcdef";
     for (WCHAR c : text) {
       if (c >= 0x20 && c < 0x7F) {
@@ -71,20 +71,18 @@ class TextOut {
   std::vector<char>& out_;
 };
 
-const char* kSlotNames[] = {"iDrive", "sdDriveA", "sdDriveB"};
-
-void Reason(TextOut& out, const char* indent, const char* code) {
+void Reason(PlainText& out, const char* indent, const char* code) {
   const ReasonCode* reason = FindReason(code);
   if (reason == nullptr) return;
   out.Wrapped(indent, "", reason->sentence);
   if (reason->next[0] != 0) out.Wrapped(indent, "Next: ", reason->next);
 }
 
-void Letters(TextOut& out, const std::vector<WCHAR>& letters) {
+void Letters(PlainText& out, const std::vector<WCHAR>& letters) {
   for (std::size_t i = 0; i < letters.size(); ++i) out << (i == 0 ? "" : ", ") << static_cast<char>(letters[i]) << ':';
 }
 
-void Header(TextOut& out, const Explanation& explanation) {
+void Header(PlainText& out, const Explanation& explanation) {
   out << "devdrives-capture " << explanation.toolVersion << ": why each device is or is not reported\n";
   out << "Windows ";
   if (explanation.windowsKnown) {
@@ -103,7 +101,7 @@ void Header(TextOut& out, const Explanation& explanation) {
   out << "\nExit code: " << static_cast<DWORD>(explanation.report.exitCode) << '\n';
 }
 
-void Tally(TextOut& out, const Explanation& explanation) {
+void Tally(PlainText& out, const Explanation& explanation) {
   const DWORD devices = static_cast<DWORD>(explanation.devices.size());
   const DWORD reported = ReportedCount(explanation);
   const DWORD misses = static_cast<DWORD>(explanation.nearMisses.size());
@@ -111,14 +109,14 @@ void Tally(TextOut& out, const Explanation& explanation) {
       << devices - reported << " not; " << misses << (misses == 1 ? " near miss\n" : " near misses\n");
 }
 
-void ScanReasons(TextOut& out, const Explanation& explanation) {
+void ScanReasons(PlainText& out, const Explanation& explanation) {
   for (const char* code : explanation.scan) {
     out << "\nScan: [" << code << "]\n";
     Reason(out, "  ", code);
   }
 }
 
-void KeyLine(TextOut& out, const ExplainedChild& child) {
+void KeyLine(PlainText& out, const NotedChild& child) {
   switch (child.key) {
     case ChildKey::FromParentIdPrefix:
       out << "    Key, its ParentIdPrefix value: " << child.matchKey << '\n';
@@ -138,7 +136,7 @@ void KeyLine(TextOut& out, const ExplainedChild& child) {
   }
 }
 
-void DescriptorLine(TextOut& out, const NotedProbe& probe) {
+void DescriptorLine(PlainText& out, const NotedProbe& probe) {
   out << "    Descriptor test: ";
   if (!probe.probed) {
     out << "not made\n";
@@ -166,7 +164,7 @@ void DescriptorLine(TextOut& out, const NotedProbe& probe) {
   }
 }
 
-void VolumeLines(TextOut& out, const ExplainedDevice& device, const ExplainedVolume& volume) {
+void VolumeLines(PlainText& out, const NotedDevice& device, const NotedVolume& volume) {
   out << "  Volume of storage device " << static_cast<DWORD>(volume.child + 1) << ": ";
   if (volume.letter == 0) {
     out << "no drive letter [" << volume.reason << "]\n";
@@ -186,11 +184,12 @@ void VolumeLines(TextOut& out, const ExplainedDevice& device, const ExplainedVol
   out << static_cast<char>(volume.letter) << ": " << (volume.volumePath.empty() ? "(no volume name)" : "");
   out << volume.volumePath << '\n';
   if (!volume.volumePath.empty()) DescriptorLine(out, volume.probe);
-  out << "    Went to: " << (volume.slot >= 0 ? kSlotNames[volume.slot] : "no slot") << " [" << volume.reason << "]\n";
+  const char* slot = SlotName(volume.slot);
+  out << "    Went to: " << (slot != nullptr ? slot : "no slot") << " [" << volume.reason << "]\n";
 }
 
-void DeviceSection(TextOut& out, const Explanation& explanation, std::size_t at) {
-  const ExplainedDevice& device = explanation.devices[at];
+void DeviceSection(PlainText& out, const Explanation& explanation, std::size_t at) {
+  const NotedDevice& device = explanation.devices[at];
   out << "\nDevice " << static_cast<DWORD>(at + 1) << " of " << static_cast<DWORD>(explanation.devices.size()) << ": "
       << device.instanceId << '\n';
   out << "  Service: ";
@@ -213,10 +212,10 @@ void DeviceSection(TextOut& out, const Explanation& explanation, std::size_t at)
     KeyLine(out, device.children[i]);
   }
   if (device.children.empty()) out << "  Storage devices: none found\n";
-  for (const ExplainedVolume& volume : device.volumes) VolumeLines(out, device, volume);
+  for (const NotedVolume& volume : device.volumes) VolumeLines(out, device, volume);
 }
 
-void NearMisses(TextOut& out, const Explanation& explanation) {
+void NearMisses(PlainText& out, const Explanation& explanation) {
   if (explanation.nearMisses.empty()) return;
   out << "\nNear misses\n";
   for (const NearMiss& miss : explanation.nearMisses) {
@@ -229,7 +228,7 @@ void NearMisses(TextOut& out, const Explanation& explanation) {
 }  // namespace
 
 void WriteExplanationText(const Explanation& explanation, std::vector<char>& out) {
-  TextOut text(out);
+  PlainText text(out);
   Header(text, explanation);
   Tally(text, explanation);
   ScanReasons(text, explanation);

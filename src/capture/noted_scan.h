@@ -7,10 +7,15 @@
 #include "capture/captured_machine.h"
 #include "inventory/scan_notes.h"
 
+constexpr std::size_t kNoVolume = static_cast<std::size_t>(-1);
+
+// Each record ends with what an explanation adds to the notes.
+
 struct NotedChild {
   DWORD device = 0;  // index of the child among the listed devices
   ChildKey key = ChildKey::NoParentIdPrefix;
   CapturedText matchKey;  // as discovery read it; empty when it got none
+  CapturedText instanceId;
 };
 
 struct NotedProbe {
@@ -28,7 +33,15 @@ struct NotedVolume {
   WCHAR letter = 0;
   CapturedText volumePath;
   NotedProbe probe;
-  int slot = -1;  // -1 when classification never placed it
+  int slot = -1;  // -1 when classification never placed it; kDroppedSlot
+
+  const char* reason = "";
+  // Why a volume has no letter: the letters not in use whose stale records
+  // hold its key; the volume whose name record holds it, and the entry of
+  // the device that has that volume at a letter already.
+  std::vector<WCHAR> lettersNotInUse;
+  CapturedText namedVolume;
+  std::size_t sameVolumeAs = kNoVolume;
 };
 
 // A device whose hardware ID matched.
@@ -40,6 +53,9 @@ struct NotedDevice {
   bool serviceRead = false;
   std::vector<NotedChild> children;
   std::vector<NotedVolume> volumes;
+
+  CapturedText instanceId;
+  const char* reason = "";
 };
 
 struct NotedScan {
@@ -53,4 +69,5 @@ struct NotedScan {
 
 // Forgets the notes of the last scan.
 void StartNotes();
-const NotedScan& Noted();
+// Hands out the notes of the scan since StartNotes.
+NotedScan TakeNotes();

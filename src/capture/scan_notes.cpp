@@ -1,5 +1,7 @@
 // Takes the scan's notes. Volume entries are told apart by their address,
 // which holds from the mapping to the end of classification.
+#include <utility>
+
 #include "capture/noted_scan.h"
 #include "discovery/discovery_passes.h"
 #include "platform/text.h"
@@ -45,7 +47,7 @@ NotedVolume* VolumeOfPath(const WCHAR* volumePath) {
 
 void StartNotes() { State() = Notes{}; }
 
-const NotedScan& Noted() { return State().scan; }
+NotedScan TakeNotes() { return std::move(State().scan); }
 
 void NoteDeviceListFailed() { State().scan.deviceListFailed = true; }
 
@@ -66,7 +68,7 @@ void NoteOurDevice(DWORD device, const std::vector<CandidateDevice>& candidates)
     if (noted.serviceRead) noted.serviceName = TextOf(candidate.serviceName);
     notes.deviceOfCandidate.push_back(notes.scan.devices.size());
   }
-  notes.scan.devices.push_back(noted);
+  notes.scan.devices.push_back(std::move(noted));
 }
 
 void NoteStorageChild(DWORD device, const std::vector<CandidateDevice>& candidates, const CandidateDevice& candidate) {
@@ -83,11 +85,11 @@ void NoteChildKey(ChildKey how, const WCHAR* matchKey) {
   child.device = notes.childDevice;
   child.key = how;
   if (matchKey != nullptr) child.matchKey = TextOf(matchKey);
-  notes.child->children.push_back(child);
+  notes.child->children.push_back(std::move(child));
   if (matchKey != nullptr) {
     NotedVolume volume;
     volume.child = notes.child->children.size() - 1;
-    notes.child->volumes.push_back(volume);
+    notes.child->volumes.push_back(std::move(volume));
   }
   notes.child = nullptr;
 }
