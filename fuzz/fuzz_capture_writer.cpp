@@ -149,7 +149,8 @@ void CheckReadBack(const CapturedMachine& machine, const CapturedResult& result)
 std::string Shape(const CapturedMachine& machine) {
   std::string shape;
   for (const CapturedDevice& device : machine.devices) {
-    shape += "device " + std::to_string(device.instanceId.size()) + " " + std::to_string(device.prefixType) + " " +
+    shape += "device " + std::to_string(device.instanceId.size()) + " " +
+             std::to_string(device.hardwareIds.bytes.size()) + " " + std::to_string(device.prefixType) + " " +
              std::to_string(device.prefix.size()) + "\n";
   }
   for (const CapturedValue& value : machine.mountTable) {

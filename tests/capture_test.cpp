@@ -469,6 +469,67 @@ TEST(CaptureAnonymizer, KeepsOnlyTheGuidsThatNameAKind) {
   EXPECT_NE(all.find(u"{53F5630D-B6BF-11D0-94F2-00A0C91EFB8B}"), std::u16string::npos);
 }
 
+// A run of 12 or more hex digits standing alone, in any part of an
+// instance ID or in a hardware ID, is an address or a serial: one stand-in,
+// hex digit for hex digit, in each occurrence's case; a GUID and a
+// partition's offset are no such run.
+TEST(CaptureAnonymizer, ReplacesTheAddressesThatStandAloneInIds) {
+  const std::u16string service = u"{0000111E-0000-1000-8000-00805F9B34FB}_VID&0001005D_PID&A001";
+  struct Row {
+    std::u16string id;
+    std::u16string address;  // upper-cased; empty where the ID is kept whole
+    std::u16string kept;
+  };
+  const Row rows[] = {
+      {u"SWD\\RADIO\\BLUETOOTH_784f439fa657", u"784F439FA657", u"SWD\\RADIO\\BLUETOOTH_"},
+      {u"SWD\\RADIO\\BLUETOOTH_A483E7C21469", u"A483E7C21469", u"SWD\\RADIO\\BLUETOOTH_"},
+      {u"BTHENUM\\DEV_BC7E8B5F5C76\\8&2A4E5B3C&0&BLUETOOTHDEVICE_BC7E8B5F5C76", u"BC7E8B5F5C76", u"BTHENUM\\DEV_"},
+      {u"BTHLE\\Dev_bc7e8b5f5c76\\8&1d2e3f4a&0&bc7e8b5f5c76", u"BC7E8B5F5C76", u"BTHLE\\Dev_"},
+      {u"BTHENUM\\" + service + u"\\7&2A4E5B3C&0&BC7E8B5F5C76_C00000000", u"BC7E8B5F5C76", service},
+      {u"BTHENUM\\" + service + u"\\7&2A4E5B3C&0&000000000000_00000000", u"000000000000", u"_00000000"},
+      {u"PCI\\VEN_8086&DEV_10D3&SUBSYS_07D015AD&REV_00\\000C29FFFFF3FFDE00", u"000C29FFFFF3FFDE00", u"SUBSYS_07D015AD"},
+      {u"STORAGE\\VOLUME\\{5AAE765E-77CB-11E9-BCF1-784F439FA657}#0000000000004400", u"", u"}#0000000000004400"},
+      {u"SCSI\\DISK&VEN_X&PROD_ABCDEF0123456789XYZ\\5&1A2B3C4D&0&000000", u"",
+       u"SCSI\\DISK&VEN_X&PROD_ABCDEF0123456789XYZ\\5&1A2B3C4D&0&000000"},
+      {u"XYZ\\DEV_0123456789A\\1", u"", u"XYZ\\DEV_0123456789A\\1"},
+  };
+  CapturedMachine machine;
+  for (const Row& row : rows) machine.devices.push_back(Device(row.id));
+  machine.devices.push_back(Device(u"BTHENUM\\OTHER\\1", u"BTHENUM\\Dev_BC7E8B5F5C76"));
+  machine.devices.push_back(Device(u"USB\\VID_045E&PID_FFFF\\5&1&0&1", u"USB\\VID_045E&PID_FFFF"));
+  const std::u16string volumePath = u"\\??\\STORAGE#Volume#{5aae765e-77cb-11e9-bcf1-784f439fa657}#0000000000004400#";
+  machine.mountTable = {CapturedValue{Wide(u"#x"), REG_BINARY, Utf16(volumePath)}};
+  Anonymize(machine, {});
+
+  const std::u16string all = AllText(machine);
+  std::u16string standIns[std::size(rows)];
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    const std::u16string id(machine.devices[i].instanceId.begin(), machine.devices[i].instanceId.end());
+    EXPECT_NE(id.find(rows[i].kept), std::u16string::npos) << SimToUtf8(id);
+    const std::u16string& address = rows[i].address;
+    if (address.empty()) continue;
+    EXPECT_EQ(Upper16(id).find(address), std::u16string::npos) << SimToUtf8(id);
+    const std::u16string upper = Upper16(rows[i].id);
+    standIns[i] = id.substr(upper.find(address), address.size());
+    for (char16_t c : standIns[i]) EXPECT_TRUE(std::isxdigit(c)) << SimToUtf8(id);
+    // The device part's occurrence and the last part's get the same stand-in.
+    for (std::size_t at = upper.find(address); at != std::u16string::npos; at = upper.find(address, at + 1)) {
+      EXPECT_EQ(id.substr(at, address.size()), standIns[i]) << SimToUtf8(id);
+    }
+  }
+  for (std::size_t i : {0u, 2u}) {  // nor in a GUID, a hardware ID or a record
+    EXPECT_EQ(all.find(rows[i].address), std::u16string::npos) << SimToUtf8(rows[i].address) << " in " << SimToUtf8(all);
+  }
+  EXPECT_EQ(standIns[2], Upper16(standIns[3]));
+  for (char16_t c : standIns[3]) EXPECT_FALSE(std::isupper(c)) << SimToUtf8(standIns[3]);  // as it stood
+  EXPECT_EQ(standIns[2], standIns[4]);
+  EXPECT_EQ(TextOfBytes(machine.devices[std::size(rows)].hardwareIds.bytes).substr(0, 24), u"BTHENUM\\Dev_" + standIns[2]);
+  EXPECT_EQ(TextOfBytes(machine.devices.back().hardwareIds.bytes).substr(0, 21), u"USB\\VID_045E&PID_FFFF");
+  EXPECT_LT(Upper16(standIns[0]), Upper16(standIns[1]));  // the radios sort as before
+  // The partition's offset stays whole, in the mount record too, though its zeros hold an address's.
+  EXPECT_NE(TextOfBytes(machine.mountTable[0].data).find(u"}#0000000000004400#"), std::u16string::npos);
+}
+
 // A disk's signature, a partition's GUID and a USB device's ParentIdPrefix
 // each get one stand-in, in whatever form each place holds them.
 TEST(CaptureAnonymizer, GivesEachDiskIdentifierOneStandInInEveryForm) {

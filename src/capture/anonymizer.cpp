@@ -9,11 +9,15 @@ namespace {
 struct Replacement {
   CapturedText original;  // upper-cased
   CapturedText standIn;   // upper-cased; takes each occurrence's letter case
+  // An address is replaced only where it stands alone, as where it was
+  // found, so that it cuts into no longer run of hex digits (an offset).
+  bool alone;
 };
 
 WCHAR Upper(WCHAR c) { return c >= 'a' && c <= 'z' ? static_cast<WCHAR>(c - 32) : c; }
 bool IsLetter(WCHAR c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool IsDigit(WCHAR c) { return c >= '0' && c <= '9'; }
+bool IsLetterOrDigit(WCHAR c) { return IsLetter(c) || IsDigit(c); }
 
 bool StartsWithNoCase(const CapturedText& text, const char* prefix, std::size_t at = 0) {
   for (std::size_t i = 0; prefix[i] != 0; ++i) {
@@ -32,7 +36,7 @@ bool Known(const std::vector<Replacement>& replacements, const CapturedText& upp
 void Add(std::vector<Replacement>& replacements, CapturedText text) {
   if (text.empty()) return;
   for (WCHAR& c : text) c = Upper(c);
-  if (!Known(replacements, text)) replacements.push_back(Replacement{text, {}});
+  if (!Known(replacements, text)) replacements.push_back(Replacement{text, {}, false});
 }
 
 const char kDigits[] = "0123456789";
@@ -240,6 +244,66 @@ std::vector<CapturedText> GuidsOfTheMachine(const CapturedMachine& machine) {
   return guids;
 }
 
+// ---- Addresses: MAC addresses and other serials written in hex
+
+// A MAC address has 12 hex digits; shorter runs name kinds too (a class
+// code, a subsystem, a revision).
+const std::size_t kShortestAddress = 12;
+
+struct Run {
+  std::size_t begin;
+  std::size_t end;
+};
+
+bool StandsAlone(const CapturedText& text, std::size_t begin, std::size_t end) {
+  return (begin == 0 || !IsLetterOrDigit(text[begin - 1])) && (end == text.size() || !IsLetterOrDigit(text[end]));
+}
+
+// A partition's offset follows its disk's GUID and '#'
+// ("STORAGE\VOLUME\{GUID}#0000000000100000"): it is kept, as the mount
+// table's binary records keep it.
+bool IsOffsetAt(const CapturedText& text, std::size_t at) {
+  return at > kGuidChars && text[at - 1] == '#' && IsGuidAt(text, at - 1 - kGuidChars);
+}
+
+// Every run of kShortestAddress or more hex digits that stands alone,
+// outside GUIDs (which have their own rule) and offsets: no kind is named
+// so, while a Bluetooth radio ("SWD\RADIO\BLUETOOTH_<address>"), a paired
+// device ("BTHENUM\DEV_<address>", "...&0&<address>_C00000000") or a
+// network card's serial (a PCI instance ID's last part) is.
+std::vector<Run> AddressRuns(const CapturedText& text) {
+  std::vector<Run> runs;
+  for (std::size_t at = 0; at < text.size();) {
+    if (IsGuidAt(text, at)) {
+      at += kGuidChars;
+      continue;
+    }
+    std::size_t end = at;
+    while (end < text.size() && IsHexDigit(text[end])) ++end;
+    if (end - at >= kShortestAddress && StandsAlone(text, at, end) && !IsOffsetAt(text, at)) {
+      runs.push_back(Run{at, end});
+    }
+    at = std::max(end, at + 1);
+  }
+  return runs;
+}
+
+void AddAddressesIn(std::vector<Replacement>& replacements, const CapturedText& text) {
+  for (const Run& run : AddressRuns(text)) {
+    CapturedText address = Slice(text, run.begin, run.end);
+    for (WCHAR& c : address) c = Upper(c);
+    if (!Known(replacements, address)) replacements.push_back(Replacement{address, {}, true});
+  }
+}
+
+// In every part of every instance ID, and in hardware IDs.
+void AddAddresses(std::vector<Replacement>& replacements, const CapturedMachine& machine) {
+  for (const CapturedDevice& device : machine.devices) {
+    AddAddressesIn(replacements, device.instanceId);
+    AddAddressesIn(replacements, TextOf(device.hardwareIds.bytes));
+  }
+}
+
 // ---- Disk signatures: the first 4 bytes of a 12-byte record, whose other
 // 8 are the partition's offset, a multiple of 512.
 
@@ -381,10 +445,10 @@ void AddMachineGuids(std::vector<Replacement>& replacements, const CapturedMachi
   }
 }
 
-// Serials and prefixes first, then GUIDs, each group with stand-ins of its
-// own shape; then the signatures' texts, and the well-known GUIDs, which
-// stand for themselves, so that no shorter text cuts into them. Longest
-// first, so that no shorter one cuts into a longer.
+// Serials and prefixes first, then GUIDs and addresses, each group with
+// stand-ins of its own shape; then the signatures' texts, and the
+// well-known GUIDs, which stand for themselves, so that no shorter text
+// cuts into them. Longest first, so that no shorter one cuts into a longer.
 std::vector<Replacement> Replacements(const CapturedMachine& machine, const std::vector<CapturedText>& usbPrefixes,
                                       const std::vector<Signature>& signatures) {
   std::vector<Replacement> kept;
@@ -394,9 +458,10 @@ std::vector<Replacement> Replacements(const CapturedMachine& machine, const std:
   AddInstanceTexts(replacements, machine, usbPrefixes);
   const std::size_t instanceTexts = replacements.size();
   AddMachineGuids(replacements, machine, kept);
+  AddAddresses(replacements, machine);
   const std::size_t replaced = replacements.size();
   for (const Signature& signature : signatures) {
-    const Replacement text{SignatureText(signature.original), SignatureText(signature.standIn)};
+    const Replacement text{SignatureText(signature.original), SignatureText(signature.standIn), false};
     if (!Known(replacements, text.original)) replacements.push_back(text);
   }
   for (const Replacement& guid : kept) {
@@ -429,6 +494,29 @@ std::size_t MatchAt(const CapturedText& text, std::size_t at, const CapturedText
   return length;
 }
 
+// Writes the first length characters of standIn over the occurrence at at,
+// in its letter case. A letter where the occurrence had none (a hex digit
+// in a GUID) takes the case of the occurrence's other letters.
+void PutStandIn(CapturedText& text, std::size_t at, const CapturedText& standIn, std::size_t length) {
+  bool anyLower = false;
+  bool anyUpper = false;
+  for (std::size_t i = 0; i < length; ++i) {
+    anyLower = anyLower || (text[at + i] >= 'a' && text[at + i] <= 'z');
+    anyUpper = anyUpper || (text[at + i] >= 'A' && text[at + i] <= 'Z');
+  }
+  for (std::size_t i = 0; i < length; ++i) {
+    const bool lower = IsLetter(text[at + i]) ? text[at + i] >= 'a' : anyLower && !anyUpper;
+    const WCHAR c = standIn[i];
+    text[at + i] = lower && IsLetter(c) ? static_cast<WCHAR>(c + 32) : c;
+  }
+}
+
+// How many characters the replacement takes at at; 0 for none.
+std::size_t ReplacesAt(const CapturedText& text, std::size_t at, const Replacement& replacement, bool cutAtEnd) {
+  const std::size_t length = MatchAt(text, at, replacement.original, cutAtEnd);
+  return length != 0 && (!replacement.alone || StandsAlone(text, at, at + length)) ? length : 0;
+}
+
 // cutAtEnd: the text may end within an identifier (a key the scan cut to
 // its field), whose characters there still get the stand-in's.
 void Scrub(CapturedText& text, const std::vector<Replacement>& replacements, std::size_t from = 0,
@@ -437,7 +525,7 @@ void Scrub(CapturedText& text, const std::vector<Replacement>& replacements, std
     const Replacement* found = nullptr;
     std::size_t length = 0;
     for (const Replacement& replacement : replacements) {
-      length = MatchAt(text, at, replacement.original, cutAtEnd);
+      length = ReplacesAt(text, at, replacement, cutAtEnd);
       if (length != 0) {
         found = &replacement;
         break;
@@ -447,19 +535,30 @@ void Scrub(CapturedText& text, const std::vector<Replacement>& replacements, std
       ++at;
       continue;
     }
-    // A letter where the occurrence had none (a hex digit in a GUID)
-    // takes the case of the occurrence's other letters.
-    bool anyLower = false;
-    bool anyUpper = false;
-    for (std::size_t i = 0; i < length; ++i) {
-      anyLower = anyLower || (text[at + i] >= 'a' && text[at + i] <= 'z');
-      anyUpper = anyUpper || (text[at + i] >= 'A' && text[at + i] <= 'Z');
+    PutStandIn(text, at, found->standIn, length);
+    at += length;
+  }
+}
+
+// Only the addresses in text before end: there text names hardware, and a
+// short serial could cut into it.
+void ScrubAddresses(CapturedText& text, std::size_t end, const std::vector<Replacement>& replacements) {
+  for (const Run& run : AddressRuns(Slice(text, 0, end))) {
+    CapturedText found = Slice(text, run.begin, run.end);
+    for (WCHAR& c : found) c = Upper(c);
+    for (const Replacement& replacement : replacements) {
+      if (replacement.original == found) {
+        PutStandIn(text, run.begin, replacement.standIn, replacement.standIn.size());
+        break;
+      }
     }
-    for (std::size_t i = 0; i < length; ++i, ++at) {
-      const bool lower = IsLetter(text[at]) ? text[at] >= 'a' : anyLower && !anyUpper;
-      const WCHAR c = found->standIn[i];
-      text[at] = lower && IsLetter(c) ? static_cast<WCHAR>(c + 32) : c;
-    }
+  }
+}
+
+void SetText(CapturedBytes& data, const CapturedText& text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    data[2 * i] = static_cast<BYTE>(text[i] & 0xFF);
+    data[2 * i + 1] = static_cast<BYTE>(text[i] >> 8);
   }
 }
 
@@ -468,10 +567,14 @@ void Scrub(CapturedText& text, const std::vector<Replacement>& replacements, std
 void ScrubBytes(CapturedBytes& data, const std::vector<Replacement>& replacements) {
   CapturedText text = TextOf(data);
   Scrub(text, replacements);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    data[2 * i] = static_cast<BYTE>(text[i] & 0xFF);
-    data[2 * i + 1] = static_cast<BYTE>(text[i] >> 8);
-  }
+  SetText(data, text);
+}
+
+// Hardware IDs name kinds: only the addresses in them are replaced.
+void ScrubHardwareIds(CapturedBytes& data, const std::vector<Replacement>& replacements) {
+  CapturedText text = TextOf(data);
+  ScrubAddresses(text, text.size(), replacements);
+  SetText(data, text);
 }
 
 // A GUID's 16 bytes, wherever a binary record holds them.
@@ -488,20 +591,22 @@ void ScrubGuidBytes(CapturedBytes& data, const std::vector<Replacement>& replace
   }
 }
 
-// Only the instance ID's last component: the bus and the device part name
-// hardware, and a short serial could otherwise cut into them.
+// The last component whole; in the bus and device parts, which name
+// hardware, only addresses ("BTHENUM\DEV_<address>").
 void ScrubInstanceId(CapturedText& id, const std::vector<Replacement>& replacements) {
-  Scrub(id, replacements, LastComponent(id));
+  const std::size_t last = LastComponent(id);
+  ScrubAddresses(id, last, replacements);
+  Scrub(id, replacements, last);
 }
 
 }  // namespace
 
-void Anonymize(CapturedMachine& machine, const std::vector<CapturedText>& usbPrefixes,
-               const std::vector<CapturedText*>& texts, const std::vector<CapturedText*>& instanceIds) {
+void Anonymize(CapturedMachine& machine, const std::vector<CapturedText>& usbPrefixes, const OtherTexts& others) {
   const std::vector<Signature> signatures = Signatures(machine);
   const std::vector<Replacement> replacements = Replacements(machine, usbPrefixes, signatures);
   for (CapturedDevice& device : machine.devices) {
     ScrubInstanceId(device.instanceId, replacements);
+    ScrubHardwareIds(device.hardwareIds.bytes, replacements);
     ScrubBytes(device.prefix, replacements);
   }
   for (CapturedValue& value : machine.mountTable) {
@@ -510,8 +615,9 @@ void Anonymize(CapturedMachine& machine, const std::vector<CapturedText>& usbPre
     ScrubGuidBytes(value.data, replacements);
     ReplaceSignature(value.data, signatures);
   }
-  for (CapturedText* text : texts) Scrub(*text, replacements, 0, true);
-  for (CapturedText* id : instanceIds) ScrubInstanceId(*id, replacements);
+  for (CapturedText* text : others.texts) Scrub(*text, replacements, 0, true);
+  for (CapturedText* id : others.instanceIds) ScrubInstanceId(*id, replacements);
+  for (CapturedText* id : others.hardwareIds) ScrubAddresses(*id, id->size(), replacements);
   for (CapturedVolume& volume : machine.volumes) {
     Scrub(volume.guid, replacements);
     for (CapturedPath& path : volume.paths) {

@@ -15,15 +15,25 @@
 //   devices and their disks, which their children's IDs carry;
 // - every GUID that is not well known, in text and as the 16 bytes of a
 //   binary record ("DMIO:ID:" records among them);
+// - every run of 12 or more hex digits that stands alone (between
+//   characters that are not letters or digits) in any part of an instance
+//   ID or in a hardware ID, outside GUIDs and partition offsets: a MAC
+//   address or a serial ("SWD\RADIO\BLUETOOTH_<address>",
+//   "BTHENUM\DEV_<address>"), hex digit for hex digit, wherever it stands
+//   alone;
 // - the disk signature of each 12-byte record, its offset kept;
 // - every descriptor, by one that gives the reader a value of the same
 //   length.
 // A GUID is well known when the capture shows it naming a kind: in a
 // hardware ID, in the bus or device part of an instance ID, or as the
-// interface class after the last '#' of a device path. Hardware IDs,
-// service names, drive letters, the Windows version and the code page are
-// kept.
-// texts and instanceIds, from outside the machine (its explanation), get
-// the same stand-ins; of an instance ID only the last part, as above.
-void Anonymize(CapturedMachine& machine, const std::vector<CapturedText>& usbPrefixes,
-               const std::vector<CapturedText*>& texts = {}, const std::vector<CapturedText*>& instanceIds = {});
+// interface class after the last '#' of a device path. Hardware IDs (but
+// for addresses), service names, drive letters, the Windows version and
+// the code page are kept.
+// Texts from outside the machine (its explanation) get the same stand-ins
+// as the machine's own of their kind.
+struct OtherTexts {
+  std::vector<CapturedText*> texts;  // keys and volume paths
+  std::vector<CapturedText*> instanceIds;
+  std::vector<CapturedText*> hardwareIds;
+};
+void Anonymize(CapturedMachine& machine, const std::vector<CapturedText>& usbPrefixes, const OtherTexts& others = {});

@@ -123,7 +123,7 @@ int wmain(int argc, WCHAR** argv, WCHAR**) {
   const CaptureStamp stamp = Stamp();
   Explanation explanation = ExplainRun(run, stamp, options);
   if (ReplacesIdentifiers(options)) {
-    Anonymize(run.machine, UsbParentIdPrefixes(run.machine), IdentifyingTexts(explanation), InstanceIds(explanation));
+    Anonymize(run.machine, UsbParentIdPrefixes(run.machine), IdentifyingTexts(explanation));
   }
   std::vector<char> json;
   if (!options.explain || options.json) WriteExplanationJson(explanation, json);

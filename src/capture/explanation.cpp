@@ -118,26 +118,24 @@ Explanation Explain(NotedScan notes, const CapturedMachine& machine, const Captu
   return explanation;
 }
 
-std::vector<CapturedText*> IdentifyingTexts(Explanation& explanation) {
-  std::vector<CapturedText*> texts;
+OtherTexts IdentifyingTexts(Explanation& explanation) {
+  OtherTexts others;
   for (NotedDevice& device : explanation.devices) {
-    for (NotedChild& child : device.children) texts.push_back(&child.matchKey);
+    others.instanceIds.push_back(&device.instanceId);
+    for (NotedChild& child : device.children) {
+      others.instanceIds.push_back(&child.instanceId);
+      others.texts.push_back(&child.matchKey);
+    }
     for (NotedVolume& volume : device.volumes) {
-      texts.push_back(&volume.volumePath);
-      texts.push_back(&volume.namedVolume);
+      others.texts.push_back(&volume.volumePath);
+      others.texts.push_back(&volume.namedVolume);
     }
   }
-  return texts;
-}
-
-std::vector<CapturedText*> InstanceIds(Explanation& explanation) {
-  std::vector<CapturedText*> ids;
-  for (NotedDevice& device : explanation.devices) {
-    ids.push_back(&device.instanceId);
-    for (NotedChild& child : device.children) ids.push_back(&child.instanceId);
+  for (NearMiss& miss : explanation.nearMisses) {
+    others.instanceIds.push_back(&miss.instanceId);
+    others.hardwareIds.push_back(&miss.hardwareId);
   }
-  for (NearMiss& miss : explanation.nearMisses) ids.push_back(&miss.instanceId);
-  return ids;
+  return others;
 }
 
 const char* SlotName(int slot) {

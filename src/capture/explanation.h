@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "capture/anonymizer.h"
 #include "capture/captured_machine.h"
 #include "capture/noted_scan.h"
 
@@ -30,10 +31,8 @@ struct Explanation {
 
 Explanation Explain(NotedScan notes, const CapturedMachine& machine, const CapturedResult& report);
 
-// Each text that can identify the machine, for the anonymizer; instance IDs
-// apart, as only their last part is one.
-std::vector<CapturedText*> IdentifyingTexts(Explanation& explanation);
-std::vector<CapturedText*> InstanceIds(Explanation& explanation);
+// Each text that can identify the machine, for the anonymizer.
+OtherTexts IdentifyingTexts(Explanation& explanation);
 
 // "iDrive", "sdDriveA" or "sdDriveB"; null for a volume in no slot.
 const char* SlotName(int slot);

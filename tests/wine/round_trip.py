@@ -67,6 +67,16 @@ def disk_identifiers(machine):
     return found | guids | {guid_bytes(g) for g in guids}
 
 
+# A MAC address (a Bluetooth radio's SWD\RADIO\BLUETOOTH_..., a paired device's
+# BTHENUM\DEV_... and the last part of its services' IDs): 12 hex digits standing alone.
+MAC = re.compile(r"(?<![0-9A-Z])[0-9A-F]{12}(?![0-9A-Z])")
+
+
+def mac_addresses(instance):
+    """The MAC addresses in any part of an instance ID, upper-cased; a GUID's last field is none."""
+    return set(MAC.findall(re.sub(GUID, "-", instance.upper())))
+
+
 def identifying_texts(machine):
     """What identifies the source machine or its disks: texts (upper-cased), which must not be left
     as text in any case or as UTF-16, and bytes, which must not be left in a binary record."""
@@ -75,6 +85,7 @@ def identifying_texts(machine):
         instance = device["instanceId"]
         if not isinstance(instance, str):
             continue
+        texts.update(mac_addresses(instance))
         if instance.upper().startswith("USB\\"):
             texts.add(instance.rsplit("\\", 1)[1].upper())
         prefix = device.get("values", {}).get("ParentIdPrefix")
