@@ -3,13 +3,19 @@
 
 For every machine file Wine can show (a file it cannot show fails unless it
 says so, as in tests/wine/suite): set the machine up under Wine, run
-devdrives.exe on it as the suite does, and devdrives-capture.exe (plain and
---anonymize), or the x64 pair in a 64-bit prefix, and replay both
-captures on the native build and under Wine (the command): each must give
-the file's "expect". A capture taken of the replayed capture must equal the
-first (the "captured" block aside), the anonymized capture must hold
-none of the source's identifiers (identifying_texts), and a capture on
-standard output must be byte for byte the one --output writes.
+devdrives.exe on it as the suite does, and devdrives-capture.exe (with
+--keep-identifiers, and anonymizing as it does by default), or the x64 pair
+in a 64-bit prefix, and replay both captures on the native build and under
+Wine (the command): each must give the file's "expect". A capture taken of
+the replayed capture must equal the first (the "captured" block aside), the
+anonymized capture must hold none of the source's identifiers
+(identifying_texts), --anonymize must give the default's bytes, and a
+capture on standard output must be byte for byte the one --output writes.
+
+The explanation: the one each capture carries must be the one the native
+devdrives-capture --explain --json gives on its replay, and
+devdrives-capture.exe --explain, text and JSON, must print under Wine what
+the native build prints on the same machine file.
 """
 
 import argparse
@@ -159,15 +165,59 @@ def differences(first, second):
     return found
 
 
-def replay_native(native, text):
+def replay_native(native, text, args=()):
     with tempfile.NamedTemporaryFile("wb", suffix=".json", delete=False) as f:
         f.write(text)
     try:
-        result = subprocess.run([native], env=dict(os.environ, DEVDRIVES_MACHINE=f.name), capture_output=True,
-                                timeout=60)
+        result = subprocess.run([native, *args], env=dict(os.environ, DEVDRIVES_MACHINE=f.name),
+                                capture_output=True, timeout=60)
         return result.stdout, result.returncode, result.stderr
     finally:
         os.unlink(f.name)
+
+
+def native_capture(native):
+    return os.path.join(os.path.dirname(native), "devdrives-capture")
+
+
+def without_windows(form, output):
+    """An explanation without the Windows version it names: Wine reports its
+    own for the version it is told (winemachine.versions), not the file's."""
+    if form == "explain":
+        return re.sub(rb"(?m)^Windows [^,]*,", b"Windows,", output)
+    explanation = json.loads(output.decode("utf-8"))
+    explanation.pop("windows", None)
+    return explanation
+
+
+def explanation_problems(machine, source, runs, native):
+    """Where the explanations of one Wine session disagree with the native build's."""
+    problems = []
+    for label in ("plain", "anonymized"):
+        captured = json.loads(runs[label].decode("utf-8")).get("explanation")
+        args = ("--explain", "--json") + (("--keep-identifiers",) if label == "plain" else ())
+        replayed, code, _ = replay_native(native_capture(native), runs[label], args)
+        if code != 0 or json.loads(replayed.decode("utf-8")) != captured:
+            problems.append(f"{label} capture: its explanation differs from its replay's")
+    # The explanation printed is the one the capture carries, in both forms.
+    replayed, code, _ = replay_native(native_capture(native), runs["anonymized"], ("--explain",))
+    if code != 0 or runs["explain"].replace(b"\r\n", b"\n") != replayed:
+        problems.append("devdrives-capture --explain: Wine's text differs from the replay's of its capture")
+    if json.loads(runs["explain-json"].decode("utf-8")) != json.loads(runs["anonymized"].decode("utf-8"))["explanation"]:
+        problems.append("devdrives-capture --explain --json differs from the explanation its capture carries")
+    # The explanation follows the order the system lists things in, and a
+    # volume without a medium shows under Wine as one without files
+    # (docs/machine-files.md, "Under Wine"): where the file shows either,
+    # Wine's explanation may rightly differ from the native one.
+    if winemachine.wine_order_hints(machine) or any(
+            volume.get("medium", "ready") != "ready" for volume in machine.get("volumes", [])):
+        return problems
+    for form, args in (("explain", ("--explain",)), ("explain-json", ("--explain", "--json"))):
+        expected, code, _ = replay_native(native_capture(native), source, args)
+        printed = without_windows(form, runs[form].replace(b"\r\n", b"\n"))
+        if code != 0 or printed != without_windows(form, expected):
+            problems.append(f"devdrives-capture {' '.join(args)}: Wine's output differs from the native build's")
+    return problems
 
 
 def check_result(label, result, expect, problems):
@@ -188,18 +238,27 @@ def add_exe(session, exe, version):
         session.wine("reg", "add", f"HKCU\\Software\\Wine\\AppDefaults\\{name}", "/v", "Version", "/d", version, "/f")
 
 
+# What each run of the capture exe is asked: the two captures, and the two
+# forms of the explanation.
+CAPTURE_RUNS = (("plain", ("--keep-identifiers",)), ("anonymized", ()), ("explain", ("--explain",)),
+                ("explain-json", ("--explain", "--json")))
+
+
 def capture_under_wine(arch, machine, version, command, capture):
-    """{"plain": bytes, "anonymized": bytes} of the capture exe under Wine,
+    """{label: bytes} of the capture exe under Wine, one per CAPTURE_RUNS,
     and the command's own (stdout, exit) in the same session."""
     session = winemachine.Session(arch, machine, [version], command)
     try:
         add_exe(session, capture, version)
         runs = {}
-        for label, args in (("plain", ()), ("anonymized", ("--anonymize",))):
+        for label, args in CAPTURE_RUNS:
             stdout, code, stderr = session.run_exe(version, args=args, prefix=CAPTURE_PREFIX)
             if code != 0 or stderr:
                 raise RuntimeError(f"capture {label} exit {code}, stderr {stderr[:300]!r}")
             runs[label] = stdout
+        stdout, _, _ = session.run_exe(version, args=("--anonymize",), prefix=CAPTURE_PREFIX)
+        if without_date(stdout) != without_date(runs["anonymized"]):
+            raise RuntimeError("the capture with --anonymize differs from the default one")
         # Redirected or written with --output, a capture is the same bytes.
         path = os.path.join(session.exe_folder(), OUTPUT_FILE)
         _, code, stderr = session.run_exe(version, args=("--output", "C:\\windows\\temp\\" + OUTPUT_FILE),
@@ -207,7 +266,7 @@ def capture_under_wine(arch, machine, version, command, capture):
         if code != 0 or stderr or not os.path.isfile(path):
             raise RuntimeError(f"capture --output exit {code}, stderr {stderr[:300]!r}")
         with open(path, "rb") as f:
-            if without_date(f.read()) != without_date(runs["plain"]):
+            if without_date(f.read()) != without_date(runs["anonymized"]):
                 raise RuntimeError("the capture on standard output differs from the file --output wrote")
         stdout, code, stderr = session.run_exe(version)
         return runs, (stdout, code, stderr)
@@ -226,7 +285,10 @@ def round_trip(path, arch, command, capture, native):
     for version in winemachine.versions(machine):
         runs, command_result = capture_under_wine(arch, machine, version, command, capture)
         check_result(f"[{version}] devdrives.exe on the source", command_result, expect, problems)
-        captures = {label: json.loads(text.decode("utf-8")) for label, text in runs.items()}
+        captures = {label: json.loads(runs[label].decode("utf-8")) for label in ("plain", "anonymized")}
+        with open(path, "rb") as f:
+            source = f.read()
+        problems.extend(f"[{version}] {p}" for p in explanation_problems(machine, source, runs, native))
         for label, captured in captures.items():
             if captured["expect"] != expect:
                 problems.append(f"[{version}] {label} capture expects {captured['expect']}")
