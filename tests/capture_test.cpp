@@ -12,6 +12,7 @@
 #include "capture/anonymizer.h"
 #include "capture/capture_run.h"
 #include "capture/machine_writer.h"
+#include "capture/reason_codes.h"
 #include "capture_support.h"
 #include "platform/sim/machine_file.h"
 #include "test_support.h"
@@ -638,7 +639,8 @@ std::string CapturePath() { return DEVDRIVES_CAPTURE; }
 TEST(CaptureCommandLine, RefusesUnknownArgumentsWithUsage) {
   const std::string empty = TemporaryFile("{}");
   for (const std::vector<std::string>& arguments :
-       {std::vector<std::string>{"--verbose"}, {"--output"}, {"--output", "a", "--output", "b"}, {"x"}}) {
+       {std::vector<std::string>{"--verbose"}, {"--output"}, {"--output", "a", "--output", "b"}, {"x"}, {"--json"},
+        {"--keep-identifiers", "--anonymize"}, {"--explain", "--explain"}}) {
     const CommandResult result = RunProgram(CapturePath(), empty, arguments);
     EXPECT_EQ(result.exitCode, 2);
     EXPECT_EQ(result.out, "");
@@ -662,9 +664,13 @@ TEST(CaptureCommandLine, WritesTheFileOrSaysWhyNot) {
   EXPECT_NE(refused.exitCode, 0);
   EXPECT_EQ(refused.out, "");
   EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1) << refused.err;
-  const CommandResult full = RunProgram(CapturePath(), machine, {"--output", "/dev/full"});
-  EXPECT_NE(full.exitCode, 0);
-  EXPECT_EQ(std::count(full.err.begin(), full.err.end(), '\n'), 1) << full.err;
+  for (const std::vector<std::string>& form : {std::vector<std::string>{}, {"--explain"}, {"--explain", "--json"}}) {
+    std::vector<std::string> arguments = form;
+    arguments.insert(arguments.end(), {"--output", "/dev/full"});
+    const CommandResult full = RunProgram(CapturePath(), machine, arguments);
+    EXPECT_EQ(full.exitCode, 1);
+    EXPECT_EQ(std::count(full.err.begin(), full.err.end(), '\n'), 1) << full.err;
+  }
   std::remove(machine.c_str());
   std::remove(output.c_str());
 }
@@ -678,6 +684,23 @@ TEST(CaptureReplay, NamesACodePageTheSimDoesNotModel) {
     EXPECT_EQ(replay.out, "[{\"iDrive\":\"H\",\"sdDriveA\":\"I\"}]");
     EXPECT_EQ(replay.err.find("code page 932") != std::string::npos, codePage == std::string("932")) << replay.err;
     std::remove(path.c_str());
+  }
+}
+
+// The docs list every reason code once, with the sentence and the next step
+// the explanation prints.
+TEST(ExplanationReasons, AreListedOnceInTheDocs) {
+  const std::string doc = ReadWholeFile(SUPPORT_DOC);
+  unsigned count = 0;
+  const ReasonCode* reasons = Reasons(count);
+  ASSERT_GT(count, 20u);
+  for (unsigned i = 0; i < count; ++i) {
+    const std::string row = std::string("| `") + reasons[i].code + "` | " + reasons[i].sentence + " | " +
+                            reasons[i].next + " |";
+    const std::size_t at = doc.find(row);
+    EXPECT_NE(at, std::string::npos) << row;
+    EXPECT_EQ(doc.find(std::string("| `") + reasons[i].code + "` |", at + 1), std::string::npos) << reasons[i].code;
+    EXPECT_EQ(FindReason(reasons[i].code), &reasons[i]);
   }
 }
 

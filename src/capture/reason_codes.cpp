@@ -41,8 +41,8 @@ const ReasonCode kReasons[] = {
     {"no-letter", "No drive letter in use has a mount record that holds the key of one of the device's storage devices.",
      "Assign a drive letter in Disk Management."},
     {"no-volume-name",
-     "A drive letter's mount record holds the key, but no volume-name record does, so the volume cannot be "
-     "probed.",
+     "A drive letter's mount record holds the key, but no volume-name record that can be read does, so the "
+     "volume cannot be probed.",
      "Send the capture file."},
     {"no-main-volume", "The device's volumes have drive letters, but none of them has a descriptor that names a type.",
      "Check that device.xml is on the device's main volume and names a type inside hardware."},

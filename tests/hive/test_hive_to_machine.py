@@ -1,8 +1,10 @@
 """scripts/hive-to-machine on synthetic and real hives, replayed by the native build (and Wine);
-and devdrives-capture --anonymize on the real hives' machine files and every file in tests/machines."""
+devdrives-capture --anonymize on the real hives' machine files and every file in tests/machines;
+and devdrives-capture --explain on both."""
 
 import json
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -535,6 +537,110 @@ class AnonymizedCaptures(HiveCase):
                               capture_output=True, text=True)
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
         self.assertIn(f"{len(REAL_HIVE_ROWS)} passed", done.stdout)
+
+
+# What devdrives-capture --explain names on a machine: the reasons of the devices of ours in the
+# scan's order, reasons that some of their volumes must have, the scan's codes and the near misses.
+EXPLAINED_MACHINES = {
+    "card-reader-on-windows-xp": (["reported"], {"main", "card-dropped", "no-medium", "no-descriptor"}),
+    "card-slots-follow-the-volume-devices": (["reported"], {"card", "no-letter"}),
+    "descriptor-beyond-allocation-limit": (["reported", "no-main-volume"], {"descriptor-unreadable"}),
+    "descriptor-probing": (["reported"] + ["no-main-volume"] * 4 + ["reported"] * 2,
+                           {"empty-type", "hidden-root-without-descriptor"}),
+    "device-without-parent-id-prefix-on-windows-xp": (["reported", "no-parent-id-prefix"], set()),
+    "empty": ([], set()),
+    "empty-device-properties": (["service-unreadable", "reported"], set()),
+    "hardware-id-read-denied": (["scan-aborted"], set(), ["scan-aborted"]),
+    "instance-id-read-fails": (["instance-id-unreadable", "reported"], set()),
+    "mount-table-reading": (["reported", "no-volume-name", "reported"], {"no-volume-name"}),
+    "no-device": ([], set(), [], ["interface-id"]),
+    "real-tree-windows-10": (["uasp", "reported"], {"no-medium", "no-descriptor"}),
+    "real-tree-windows-7": (["reported", "generated-instance-id"], set()),
+    "setupapi-missing": ([], set(), ["setupapi-missing"]),
+    "volume-at-two-letters-with-volume-devices": (["reported"], {"same-volume"}),
+    "volume-name-trailing-backslash": (["reported", "no-main-volume"], {"volume-unreadable"}),
+}
+# Machines for the reasons that no file in tests/machines shows.
+OURS = {"hardwareIds": ["USB\\VID_045E&PID_FFFF"], "service": "USBSTOR"}
+EXPLAINED_INLINE = {
+    "device-list-failed": ({"devices": [{"instanceId": "USB\\VID_045E&PID_FFFF\\SN1", **OURS}],
+                            "faults": [{"call": "SetupDiGetClassDevsW", "nth": 1, "error": 5}]},
+                           ([], set(), ["device-list-failed"])),
+    "mount-table-unreadable": ({"os": {"major": 6, "minor": 1, "build": 7601},
+                                "devices": [{"instanceId": "USB\\VID_045E&PID_FFFF\\SN1", **OURS},
+                                            {"instanceId": "USBSTOR\\DISK&VEN_A\\SN1&0", "hardwareIds": ["GenDisk"],
+                                             "service": "disk"}]},
+                               (["mount-table-unreadable"], {"no-letter"}, ["mount-table-unreadable"])),
+    "no-storage-child": ({"devices": [{"instanceId": "USB\\VID_045E&PID_FFFF\\SN1", **OURS},
+                                      {"instanceId": "USB\\VID_7A5C&PID_FFFF&MI_00\\7&1&0&0000",
+                                       "hardwareIds": ["USB\\VID_7A5C&PID_FFFF&REV_0100&MI_00",
+                                                       "USB\\VID_7A5C&PID_FFFF&MI_00"], "service": "HidUsb"}],
+                          "registry": {"SYSTEM\\MountedDevices": {}}},
+                         (["no-storage-child"], set(), [], ["interface-id"])),
+}
+# The real hives, with USB devices of theirs made ours ("would it be found, and if not, why?").
+EXPLAINED_HIVES = [
+    ("SYSTEM", ["--os", "7", "--as-device", HP_STICK], ["reported"]),
+    ("SYSTEM", ["--os", "xp", "--as-device", HP_STICK], ["no-parent-id-prefix"]),
+    ("SYSTEM_2", ["--os", "8", "--as-device", "USB\\VID_80EE&PID_0021\\5&2D7AE1FF&0&1"], ["generated-instance-id"]),
+    ("SYSTEM_B", ["--os", "10", "--as-device", LETTERED, "--as-device", UNLETTERED], ["no-letter", "reported"]),
+    ("SYSTEM_WIN_10_1709", ["--os", "10", "--as-device", CRUZER, *(a for d in UASP_DISKS for a in ("--as-device", d))],
+     ["no-letter", "uasp", "uasp"]),
+]
+
+
+def documented_codes():
+    with open(os.path.join(ROOT, "docs", "support.md"), encoding="utf-8") as doc:
+        return set(re.findall(r"^\| [a-z ]+ \| `([a-z-]+)` \|", doc.read(), re.MULTILINE))
+
+
+class Explanations(HiveCase):
+    """One table: every file in tests/machines, machines for the reasons none of them shows, and the
+    real hives. The explanation states the command's report, and the reasons expected appear."""
+
+    def explain(self, path):
+        done = subprocess.run([NATIVE_CAPTURE, "--explain", "--json", "--keep-identifiers"],
+                              env={**os.environ, "DEVDRIVES_MACHINE": path}, capture_output=True)
+        self.assertEqual((done.returncode, done.stderr), (0, b""))
+        return json.loads(done.stdout)
+
+    def assert_explained(self, path, expected=None):
+        """The codes the explanation names, after checking them against expected."""
+        explanation = self.explain(path)
+        stdout, code = self.report(path)
+        self.assertEqual(explanation["report"], {"stdout": stdout, "exit": code})
+        devices = [device["reason"] for device in explanation["devices"]]
+        volumes = {volume["reason"] for device in explanation["devices"] for volume in device["volumes"]}
+        misses = [miss["reason"] for miss in explanation["nearMisses"]]
+        self.assertEqual(devices.count("reported"), stdout.count("iDrive"))
+        if expected is not None:
+            reasons, volume_reasons, scan, near = (tuple(expected) + ([], []))[:4]
+            self.assertEqual((devices, explanation["scan"], misses), (reasons, scan, near))
+            self.assertLessEqual(volume_reasons, volumes)
+        named = set(devices) | volumes | set(explanation["scan"]) | set(misses)
+        self.assertLessEqual(named, documented_codes())
+        return named
+
+    def test_every_machine_and_every_code(self):
+        named = set()
+        for name in sorted(os.listdir(MACHINES)):
+            with self.subTest(machine=name):
+                named |= self.assert_explained(os.path.join(MACHINES, name), EXPLAINED_MACHINES.get(name[:-5]))
+        for name, (machine, expected) in EXPLAINED_INLINE.items():
+            path = os.path.join(self.dir, name + ".json")
+            with open(path, "w", encoding="utf-8") as machine_file:
+                json.dump(machine, machine_file)
+            with self.subTest(machine=name):
+                named |= self.assert_explained(path, expected)
+        # A volume name too long for the descriptor's path exists only where a value name is
+        # over 200 characters: no machine Windows makes.
+        self.assertEqual(documented_codes() - named, {"path-too-long"})
+
+    @unittest.skipUnless(os.path.isdir(REAL_HIVES), NO_REAL_HIVES)
+    def test_real_hives(self):
+        for name, args, reasons in EXPLAINED_HIVES:
+            with self.subTest(hive=name, args=args):
+                self.assert_explained(self.convert(real_hive_paths()[name], *args), [reasons, set()])
 
 
 if __name__ == "__main__":
