@@ -50,8 +50,8 @@ class PlainText {
     std::size_t column = std::strlen(indent) + std::strlen(first);
     *this << indent << first;
     while (*text != 0) {
-      const char* space = std::strchr(text, ' ');
-      const std::size_t word = space != nullptr ? static_cast<std::size_t>(space - text) : std::strlen(text);
+      std::size_t word = 0;
+      while (text[word] != 0 && text[word] != ' ') ++word;
       if (column > std::strlen(indent) + std::strlen(first) && column + 1 + word > kWidth) {
         *this << '\n' << indent << "  ";
         column = std::strlen(indent) + 2;
