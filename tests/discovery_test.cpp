@@ -13,9 +13,12 @@ struct Found {
   std::vector<std::string> keys;
 };
 
-// Runs discovery on the machine and checks that it released all it took.
+// Runs discovery on the machine and checks that it released all it took;
+// a scan that would never end aborts.
 std::vector<Found> Discover(const std::string& json) {
-  SimInstall(ParseMachine(json, "test"));
+  SimulatedMachine machine = ParseMachine(json, "test");
+  machine.callLimit = 10000;
+  SimInstall(machine);
   DeviceInventory inventory;
   std::vector<CandidateDevice> candidates;
   InventoryTestAccess::DiscoverCandidates(inventory, candidates);
@@ -159,6 +162,31 @@ TEST(Discovery, GrowsTheWorkBufferInStepsAndReusesIt) {
   EXPECT_EQ(Sim().counters.heapAllocations, (std::vector<std::size_t>{512, 768}));
 }
 
+// A driver may report any size for its list. One at 0xFFFFFF00 or above has
+// no next step of 256 bytes: the scan ends without trying to allocate it.
+TEST(Discovery, RequiredSizeWithoutANextStepEndsTheScan) {
+  const std::string id = "5500530042005c005600490044005f00300034003500450026005000490044005f004600460046004600";
+  struct Case {
+    DWORD size;
+    std::size_t candidates;
+    int heapAllocs;
+  };
+  const Case cases[] = {
+      {0x1000, 3, 2},  // read whole into 0x1100 bytes, zeros after the list
+      {0xFFFFFEFF, 1, 2},
+      {0xFFFFFF00, 1, 1},
+      {0xFFFFFFFF, 1, 1},
+  };
+  for (const Case& c : cases) {
+    const std::string declared = "{\"hex\": \"" + id + "\", \"size\": " + std::to_string(c.size) + "}";
+    const auto found = Discover(Machine({Device("USB\\VID_045E&PID_FFFF\\A", kMain),
+                                         Device("USB\\VID_045E&PID_FFFF\\B", declared),
+                                         Device("USB\\VID_7A5C&PID_FFFF\\C", kOther)}));
+    EXPECT_EQ(found.size(), c.candidates) << c.size;
+    EXPECT_EQ(Sim().counters.calls["HeapAlloc"], c.heapAllocs) << c.size;
+  }
+}
+
 TEST(Discovery, SkipsDevicesWithoutIdsAndStopsOnOtherErrors) {
   const std::vector<std::string> devices = {
       Device("USB\\VID_045E&PID_FFFF\\A", kMain, "USBSTOR"),
@@ -259,6 +287,11 @@ TEST(Discovery, ChildrenCarryBothServiceNameAndTailExactly) {
   // A device is its own child only when its ID holds its service name.
   const auto own = Discover(Machine({Device("USB\\VID_045E&PID_FFFF\\SN", kMain, "USB")}));
   EXPECT_EQ(own[0].keys, std::vector<std::string>{"SN"});
+  // A child whose whole ID is the tail, as long as it and no longer (the
+  // device holds both too, so it is its own child first).
+  const auto whole = Discover(Machine({Device("USB\\VID_045E&PID_FFFF\\USBSTOR&SN", kMain, "USBSTOR"),
+                                       Device("USBSTOR&SN", kDisk, "disk", R"({"ParentIdPrefix": "7&1&0"})")}));
+  EXPECT_EQ(whole[0].keys, (std::vector<std::string>{"USBSTOR&SN", "7&1&0"}));
 }
 
 TEST(Discovery, MatchKeyIsParentIdPrefixOrFromVistaOnTheLastIdComponent) {
