@@ -26,6 +26,8 @@ std::string Written(const CapturedMachine& machine, const CapturedResult& result
   return std::string(text.begin(), text.end());
 }
 
+std::string CapturePath() { return DEVDRIVES_CAPTURE; }
+
 // Machines a capture can be taken of in process: no injected faults, and
 // the Setup API whole (the binding resolved it once, at start-up).
 bool Capturable(const SimulatedMachine& machine) {
@@ -180,6 +182,60 @@ std::string CaseName(const testing::TestParamInfo<Case>& info) {
 
 INSTANTIATE_TEST_SUITE_P(MachineFiles, CaptureRoundTrip, testing::ValuesIn(MachineFiles()), CaseName);
 INSTANTIATE_TEST_SUITE_P(Awkward, CaptureRoundTrip, testing::ValuesIn(AwkwardMachines()), CaseName);
+
+// The file without its "captured" line, which names the day it was taken.
+std::string WithoutStamp(std::string file) {
+  const std::size_t at = file.find("  \"captured\"");
+  if (at != std::string::npos) file.erase(at, file.find('\n', at) + 1 - at);
+  return file;
+}
+
+// Machines the capture exe must take in its own process: the binding
+// resolves the Setup API once, at start-up, and faults are the machine's.
+// Each capture says what failed, replays to the command's own result, and
+// a capture of its replay is the same file.
+TEST(CaptureOfFailures, SaysWhatFailedAndReplaysToTheCommandsResult) {
+  const std::string main = "\"<hardware><type>m</type></hardware>\"";
+  const auto with = [&](const std::string& field) { return "{" + field + ", " + DeviceMachine("USBSTOR", main).substr(1); };
+  const auto fault = [&](const char* call, int nth, int error) {
+    return with(R"("faults": [{"call": ")" + std::string(call) + R"(", "nth": )" + std::to_string(nth) +
+                R"(, "error": )" + std::to_string(error) + "}]");
+  };
+  struct Row {
+    std::string name;
+    std::string machine;
+    std::string said;  // what the capture must hold
+  };
+  const Row rows[] = {
+      {"setupapi-missing", ReadWholeFile(MACHINES_DIR "/setupapi-missing.json"), R"("setupApi": {"present": false})"},
+      {"hardware-id-read-denied", ReadWholeFile(MACHINES_DIR "/hardware-id-read-denied.json"),
+       R"("hardwareIds": {"error": 5})"},
+      {"instance ID entry point missing", with(R"("setupApi": {"missing": ["SetupDiGetDeviceInstanceIdW"]})"),
+       R"("setupApi": {"missing": ["SetupDiGetDeviceInstanceIdW"]})"},
+      {"destroy entry point missing", with(R"("setupApi": {"missing": ["SetupDiDestroyDeviceInfoList"]})"),
+       R"("setupApi": {"missing": ["SetupDiDestroyDeviceInfoList"]})"},
+      {"every key refused", fault("RegOpenKeyExW", 0, ERROR_ACCESS_DENIED), R"("enumKey": false)"},
+      {"version refused", fault("GetVersionExW", 0, ERROR_INVALID_PARAMETER), R"("os": null)"},
+      {"descriptor refused", fault("CreateFileW", 0, ERROR_ACCESS_DENIED), R"("device.xml": "")"},
+  };
+  for (const Row& row : rows) {
+    const std::string source = TemporaryFile(row.machine);
+    const CommandResult command = RunCommand(source);
+    const CommandResult capture = RunProgram(CapturePath(), source);
+    EXPECT_EQ(capture.exitCode, 0) << row.name << capture.err;
+    EXPECT_NE(capture.out.find(row.said), std::string::npos) << row.name << "\n" << capture.out;
+    const std::string captured = TemporaryFile(capture.out);
+    const MachineExpectation expected = LoadMachineExpectation(captured);
+    EXPECT_EQ(expected.stdoutBytes, command.out) << row.name;
+    EXPECT_EQ(expected.exitCode, command.exitCode) << row.name;
+    const CommandResult replay = RunCommand(captured);
+    EXPECT_EQ(replay.out, command.out) << row.name << "\n" << capture.out;
+    EXPECT_EQ(replay.exitCode, command.exitCode) << row.name;
+    EXPECT_EQ(WithoutStamp(RunProgram(CapturePath(), captured).out), WithoutStamp(capture.out)) << row.name;
+    std::remove(source.c_str());
+    std::remove(captured.c_str());
+  }
+}
 
 constexpr DWORD kElementNotFound = 1168;
 
@@ -571,8 +627,6 @@ TEST(CaptureAnonymizer, StandInsSortAsTheirOriginals) {
     EXPECT_NE(machine.devices[i].instanceId, Wide(u"USB\\VID_1234&PID_5678\\" + serials[i]));
   }
 }
-
-std::string CapturePath() { return DEVDRIVES_CAPTURE; }
 
 TEST(CaptureCommandLine, RefusesUnknownArgumentsWithUsage) {
   const std::string empty = TemporaryFile("{}");
