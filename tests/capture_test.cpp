@@ -579,7 +579,8 @@ TEST(CaptureAnonymizer, GivesEachDiskIdentifierOneStandInInEveryForm) {
   EXPECT_NE(TextOfBytes(machine.mountTable[4].data).find(stick + u"&RM#"), std::u16string::npos);
 }
 
-// A device whose ID could not be read has nothing to hide: it stays a failed read.
+// A device whose ID could not be read has nothing to hide: it stays a failed
+// read; nor has one whose ID ends before its serial.
 TEST(CaptureAnonymizer, LeavesAnUnreadableInstanceIdUnreadable) {
   CapturedMachine machine;
   CapturedDevice gone;
@@ -589,10 +590,19 @@ TEST(CaptureAnonymizer, LeavesAnUnreadableInstanceIdUnreadable) {
   CapturedDevice present;
   present.instanceId = Wide(u"USB\\VID_045E&PID_FFFF\\SERIAL1");
   machine.devices.push_back(present);
+  CapturedDevice noSerial;
+  noSerial.instanceId = Wide(u"USB\\VID_7A5C&PID_FFFF\\");
+  machine.devices.push_back(noSerial);
+  const std::u16string record = u"_??_USBSTOR#Disk#SERIAL1&0#";
+  machine.mountTable.push_back(CapturedValue{Wide(u"\\DosDevices\\H:"), REG_BINARY, Utf16(record)});
   Anonymize(machine, {});
   EXPECT_EQ(machine.devices[0].instanceIdError, 0xE000020Bu);
   EXPECT_TRUE(machine.devices[0].instanceId.empty());
   EXPECT_NE(machine.devices[1].instanceId, present.instanceId);
+  EXPECT_EQ(machine.devices[1].instanceId.size(), present.instanceId.size());
+  EXPECT_EQ(machine.devices[2].instanceId, noSerial.instanceId);
+  const std::u16string serial(machine.devices[1].instanceId.end() - 7, machine.devices[1].instanceId.end());
+  EXPECT_EQ(TextOfBytes(machine.mountTable[0].data), u"_??_USBSTOR#Disk#" + serial + u"&0#");
   const std::string written = Written(machine, CapturedResult{});
   EXPECT_NE(written.find(R"({"instanceId": {"error": 3758096907}, "hardwareIds": ["U"]})"),
             std::string::npos)
