@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <functional>
 
 #include "capture/anonymizer.h"
 #include "capture/capture_run.h"
@@ -484,6 +485,53 @@ CapturedDevice Device(const std::u16string& id, const std::u16string& hardwareId
   device.instanceId = Wide(id);
   device.hardwareIds = Read(Utf16(hardwareId + u'\0' + u'\0'));
   return device;
+}
+
+// Every hex digit of a GUID is one to replace: a GUID of one letter alone,
+// each letter in turn, in each place a GUID is replaced, leaves none of it.
+TEST(CaptureAnonymizer, ReplacesGuidsOfEachHexLetterWhereverTheyStand) {
+  const auto lower = [](std::u16string text) {
+    for (char16_t& c : text) c = c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
+    return text;
+  };
+  const std::vector<std::function<void(CapturedMachine&, const std::u16string&)>> places = {
+      [&](CapturedMachine& m, const std::u16string& g) {
+        m.mountTable.push_back(CapturedValue{Wide(u"\\??\\Volume" + lower(g)), REG_BINARY, Utf16(u"x")});
+      },
+      [&](CapturedMachine& m, const std::u16string& g) { m.volumes.push_back(CapturedVolume{Wide(g), {}}); },
+      [&](CapturedMachine& m, const std::u16string& g) {
+        m.devices.push_back(Device(u"STORAGE\\VOLUME\\" + g + u"#0000000006500000"));
+      },
+      [&](CapturedMachine& m, const std::u16string& g) {
+        m.mountTable.push_back(CapturedValue{Wide(u"#" + lower(g)), REG_BINARY, Utf16(u"x")});
+      },
+      [&](CapturedMachine& m, const std::u16string& g) {
+        m.mountTable.push_back(CapturedValue{Wide(u"#x"), REG_BINARY, Utf16(u"\\??\\Volume" + lower(g))});
+      },
+  };
+  for (char16_t letter : std::u16string(u"ABCDEF")) {
+    std::u16string guid = u"{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}";
+    for (char16_t& c : guid) c = c == u'x' ? letter : c;
+    for (std::size_t place = 0; place < places.size(); ++place) {
+      CapturedMachine machine;
+      places[place](machine, guid);
+      Anonymize(machine, {});
+      std::u16string all = AllText(machine);
+      for (const CapturedVolume& volume : machine.volumes) all += Upper16(std::u16string(volume.guid.begin(), volume.guid.end()));
+      EXPECT_EQ(all.find(guid), std::u16string::npos) << SimToUtf8(guid) << " at place " << place << ":\n" << SimToUtf8(all);
+    }
+    // As the 16 bytes a DMIO record holds.
+    const CapturedBytes dmio = Bytes({'D', 'M', 'I', 'O', ':', 'I', 'D', ':'});
+    CapturedBytes record = dmio;
+    const BYTE byte = static_cast<BYTE>((letter - u'A' + 10) * 17);
+    record.insert(record.end(), 16, byte);
+    CapturedMachine machine;
+    machine.mountTable.push_back(CapturedValue{Wide(u"\\DosDevices\\F:"), REG_BINARY, record});
+    Anonymize(machine, {});
+    const CapturedBytes& data = machine.mountTable[0].data;
+    EXPECT_EQ(CapturedBytes(data.begin(), data.begin() + 8), dmio);
+    EXPECT_NE(data, record) << SimToUtf8(guid);
+  }
 }
 
 // A GUID is kept where the capture shows it naming a kind, and replaced
