@@ -279,7 +279,7 @@ TEST(CaptureWriter, WritesWhatTheSystemReturnedExactly) {
   machine.devices.push_back(lone);
 
   CapturedDevice text;
-  text.instanceId = Wide(u"USBSTOR\\\"quoted\"\\tab\there\x01\xE9\xD83D\xDE00");
+  text.instanceId = Wide(u"USBSTOR\\\"quoted\"\\tab\there\x01\xE9\x07FF\x0800\xFFFF\xD83D\xDE00");
   text.hardwareIds = Read(Bytes({'a', 0, 0, 0, 0, 0, 'b', 0, 0, 0, 0, 0}));  // an empty string inside the list
   text.service = Read(Bytes({'s', 0, 0, 0}));
   text.keyOpened = true;
@@ -289,6 +289,7 @@ TEST(CaptureWriter, WritesWhatTheSystemReturnedExactly) {
   machine.mountTableFound = true;
   machine.mountTable.push_back(CapturedValue{Wide(u"\\DosDevices\\H:"), REG_BINARY, Bytes({'S', 0, 'x'})});
   machine.mountTable.push_back(CapturedValue{Wide(u"lone\xDC00"), REG_SZ, Bytes({'a', 0, 0, 0})});
+  machine.mountTable.push_back(CapturedValue{Wide(u"high\xD800\xDBFF"), REG_SZ, Bytes({'b', 0, 0, 0})});
   machine.mountTable.push_back(CapturedValue{Wide(u"ctrl\n"), 0x12345u, Bytes({})});
   machine.mountTable.push_back(CapturedValue{Wide(u"multi"), REG_MULTI_SZ, Bytes({0, 0})});
   machine.mountTable.push_back(CapturedValue{Wide(u"dword"), REG_DWORD, Bytes({1, 0, 0, 0})});
