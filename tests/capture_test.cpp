@@ -592,7 +592,9 @@ TEST(CaptureAnonymizer, GivesEachDiskIdentifierOneStandInInEveryForm) {
       CapturedValue{Wide(u"\\DosDevices\\E:"), REG_BINARY, Bytes({0, 0, 0x9d, 0x12, 0, 0, 0x10, 0, 0, 0, 0, 0})},
       CapturedValue{Wide(u"\\DosDevices\\F:"), REG_BINARY, dmio},
       CapturedValue{Wide(u"\\??\\Volume{2d9c7b4a-5f3e-ea11-8a01-00155d010203}"), REG_BINARY,
-                    Utf16(u"\\??\\STORAGE#RemovableMedia#7&1a2b3c4d&0&RM#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}")}};
+                    Utf16(u"\\??\\STORAGE#RemovableMedia#7&1a2b3c4d&0&RM#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}")},
+      // Halves with one zero byte, 0x3C00 and 0x0041, are characters all the same.
+      CapturedValue{Wide(u"\\DosDevices\\G:"), REG_BINARY, Bytes({0, 0x3c, 0x41, 0, 0, 0x7e, 0, 0, 0, 0, 0, 0})}};
   Anonymize(machine, {Wide(u"7&d1cbea8&0")});  // read from the adapter's key
 
   const CapturedBytes& c = machine.mountTable[0].data;
@@ -606,6 +608,14 @@ TEST(CaptureAnonymizer, GivesEachDiskIdentifierOneStandInInEveryForm) {
   const CapturedBytes& e = machine.mountTable[2].data;  // a zero half stays zero, where the scan's text ends
   EXPECT_EQ(e[0] | e[1], 0);
   EXPECT_NE(e[2] | e[3] << 8, 0x129d);
+  // Any other half becomes a character beyond ASCII, short of the surrogates.
+  for (std::size_t value : {0u, 2u, 5u}) {
+    const CapturedBytes& data = machine.mountTable[value].data;
+    for (std::size_t half = value == 2 ? 2 : 0; half < 4; half += 2) {
+      const int character = data[half] | data[half + 1] << 8;
+      EXPECT_TRUE(character >= 0x100 && character < 0xD800) << value << " " << half << " " << character;
+    }
+  }
 
   const CapturedBytes& f = machine.mountTable[3].data;
   EXPECT_EQ(CapturedBytes(f.begin(), f.begin() + 8), CapturedBytes(dmio.begin(), dmio.begin() + 8));
