@@ -129,6 +129,18 @@ std::vector<Case> AwkwardMachines() {
        "volumes": [{"guid": "{aaaaaaaa-0000-0000-0000-000000000001}", "files": {"device.xml": "<hardware><type>m</type></hardware>"}},
                    {"guid": "{aaaaaaaa-0000-0000-0000-000000000002}"}]})",
        "DISK&VEN_" + longText + "\\\\SER1&1"},
+      // Names the lookup takes whatever they hold: cards at paths that reach no volume.
+      {"malformed_volume_names", R"({"drives": "HIJ", "devices": [
+         {"instanceId": "USB\\VID_045E&PID_FFFF\\SER1", "hardwareIds": ["USB\\VID_045E&PID_FFFF"], "service": "USBSTOR"},
+         {"instanceId": "USBSTOR\\DISK\\SER1&0"}, {"instanceId": "USBSTOR\\DISK\\SER1&1"}, {"instanceId": "USBSTOR\\DISK\\SER1&2"}],
+       "registry": {"SYSTEM\\MountedDevices": {
+         "\\DosDevices\\H:": {"type": "REG_BINARY", "text": "#SER1&0#"},
+         "\\DosDevices\\I:": {"type": "REG_BINARY", "text": "#SER1&1#"},
+         "\\DosDevices\\J:": {"type": "REG_BINARY", "text": "#SER1&2#"},
+         "\\??\\Volume{": {"type": "REG_BINARY", "text": "#SER1&1#"},
+         "\\??\\Volume{bbbbbbbb-0000-0000-0000-00000000000b": {"type": "REG_BINARY", "text": "#SER1&2#"},
+         "\\??\\Volume{aaaaaaaa-0000-0000-0000-000000000001}": {"type": "REG_BINARY", "text": "#SER1&0#"}}},
+       "volumes": [{"guid": "{aaaaaaaa-0000-0000-0000-000000000001}", "files": {"device.xml": "<hardware><type>m</type></hardware>"}}]})"},
       {"version_refused", R"({"os": null, "devices": [
          {"instanceId": "USB\\VID_045E&PID_FFFF\\QSERIAL7", "hardwareIds": ["USB\\VID_045E&PID_FFFF"], "service": "USBSTOR"}]})"},
   };
@@ -636,6 +648,16 @@ TEST(CaptureAnonymizer, GivesEachDiskIdentifierOneStandInInEveryForm) {
   const std::u16string stick = TextOfBytes(machine.devices[5].prefix).substr(0, 12);
   EXPECT_EQ(Upper16(id(4)), u"STORAGE\\REMOVABLEMEDIA\\" + Upper16(stick) + u"&RM");
   EXPECT_NE(TextOfBytes(machine.mountTable[4].data).find(stick + u"&RM#"), std::u16string::npos);
+}
+
+// A volume name that does not close its braces names no GUID: it stays as it is.
+TEST(CaptureAnonymizer, LeavesMalformedVolumeNamesAsTheyAre) {
+  const std::u16string names[] = {u"\\??\\Volume{", u"\\??\\Volume{bbbbbbbb-0000-0000-0000-00000000000b",
+                                  u"\\??\\Volume}{", u"\\??\\Volume"};
+  CapturedMachine machine;
+  for (const std::u16string& name : names) machine.mountTable.push_back(CapturedValue{Wide(name), REG_BINARY, Utf16(u"x")});
+  Anonymize(machine, {});
+  for (std::size_t i = 0; i < std::size(names); ++i) EXPECT_EQ(machine.mountTable[i].name, Wide(names[i])) << i;
 }
 
 // A device whose ID could not be read has nothing to hide: it stays a failed
