@@ -248,6 +248,28 @@ TEST(Discovery, FailedReadsOfIdOrServiceName) {
   EXPECT_TRUE(noService[0].keys.empty());
 }
 
+// The service name's field holds 512 bytes: a name that fills it without
+// a terminator is cut to 255 characters; one longer cannot be read.
+TEST(Discovery, ServiceNameStaysWithinItsField) {
+  std::string unterminated;
+  for (int i = 0; i < 256; ++i) unterminated += "5300";
+  struct Case {
+    std::string service;  // JSON
+    std::string read;
+  };
+  const Case cases[] = {
+      {Quote(std::string(255, 'S')), std::string(255, 'S')},
+      {"{\"hex\": \"" + unterminated + "\"}", std::string(255, 'S')},
+      {Quote(std::string(256, 'S')), "\x01"},  // the stand-in of a name that cannot be read
+  };
+  for (const Case& c : cases) {
+    const auto found = Discover(Machine({"{\"instanceId\": \"USB\\\\VID_045E&PID_FFFF\\\\A\", \"hardwareIds\": " + kMain +
+                                         ", \"service\": " + c.service + "}"}));
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].service, c.read) << c.service.substr(0, 20);
+  }
+}
+
 TEST(Discovery, ChildrenCarryBothServiceNameAndTailExactly) {
   const std::string parent = Device("USB\\VID_045E&PID_FFFF\\SN1", kMain, "USBSTOR");
   struct Case {
