@@ -13,6 +13,7 @@
 #include "capture/anonymizer.h"
 #include "capture/capture_run.h"
 #include "capture/machine_writer.h"
+#include "capture/recording.h"
 #include "capture_support.h"
 #include "platform/sim/machine_file.h"
 #include "test_support.h"
@@ -87,6 +88,8 @@ std::string DeviceMachine(const std::string& service, const std::string& mainFil
 std::vector<Case> AwkwardMachines() {
   const std::string longText(300, 'L');
   const std::string bigDescriptor = "\"<hardware><type>big</type></hardware>" + std::string(70000, ' ') + "\"";
+  const std::string keptValue = "<hardware><type>kept</type></hardware>";
+  const std::string keptDescriptor = "\"" + keptValue + std::string(kLargestKeptDescriptor - keptValue.size(), ' ') + "\"";
   return {
       {"service_longer_than_the_scan_reads", DeviceMachine(longText, "\"<hardware><type>m</type></hardware>\""),
        "\"service\": \"" + longText + "\""},
@@ -97,6 +100,7 @@ std::vector<Case> AwkwardMachines() {
       {"card_volume_without_medium", DeviceMachine("USBSTOR", "\"<hardware><type>m</type></hardware>\"", ", \"medium\": \"none\"")},
       {"card_volume_refusing_access",
        DeviceMachine("USBSTOR", "\"<hardware><type>m</type></hardware>\"", ", \"medium\": \"denied\"")},
+      {"descriptor_of_the_kept_size", DeviceMachine("USBSTOR", keptDescriptor), keptValue},
       {"hardware_ids_refused", R"({"devices": [
          {"instanceId": "USB\\VID_045E&PID_FFFF\\QSERIAL7", "hardwareIds": {"error": 5}, "service": "USBSTOR"}]})"},
       {"hardware_ids_of_odd_length", R"({"devices": [
@@ -305,6 +309,7 @@ TEST(CaptureWriter, WritesWhatTheSystemReturnedExactly) {
   machine.mountTable.push_back(CapturedValue{Wide(u"ctrl\n"), 0x12345u, Bytes({})});
   machine.mountTable.push_back(CapturedValue{Wide(u"multi"), REG_MULTI_SZ, Bytes({0, 0})});
   machine.mountTable.push_back(CapturedValue{Wide(u"dword"), REG_DWORD, Bytes({1, 0, 0, 0})});
+  machine.mountTable.push_back(CapturedValue{Wide(u"big-endian"), 5, Bytes({0, 0, 0, 1})});  // the first type without a name here
   machine.mountTable.push_back(CapturedValue{Wide(u"expand"), REG_EXPAND_SZ, Bytes({'%', 0, 0xD8, 0xD8, 0, 0})});
 
   CapturedVolume volume;
@@ -440,6 +445,8 @@ TEST(CaptureAnonymizer, ReplacesTheSerialsInSticksMountRecords) {
       {u"_??_USBSTOR#Disk&Ven_Acme&Prod_Flash&Rev_1.00#UNENDED9", u"", u"UNENDED9"},
       {u"_??_USBSTOR#Disk&Ven_Acme&Prod_Flash&Rev_1.00#0&0" + guid, u"", u"Rev_1.00#0&0"},
       {u"_??_USBSTOR#Disk&Ven_Acme&Pr", u"", u"_??_USBSTOR#Disk&Ven_Acme&Pr"},
+      {u"_??_USBSTOR#Disk&Ven_Acme&Prod_SD&Rev_1.00#QZ42&0" + guid, u"QZ42", u"&0" + guid},  // four: long enough
+      {u"_??_USBSTOR#Disk&Ven_Acme&Prod_SD&Rev_1.00#QZ4&0" + guid, u"", u"QZ4&0"},
       {u"\\??\\SCSI#CdRom&Ven_X&Prod_Y#4&1c2b3a49&0&010000" + guid, u"", u"4&1c2b3a49&0&010000"},
   };
   CapturedMachine machine;
@@ -606,7 +613,10 @@ TEST(CaptureAnonymizer, GivesEachDiskIdentifierOneStandInInEveryForm) {
       CapturedValue{Wide(u"\\??\\Volume{2d9c7b4a-5f3e-ea11-8a01-00155d010203}"), REG_BINARY,
                     Utf16(u"\\??\\STORAGE#RemovableMedia#7&1a2b3c4d&0&RM#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}")},
       // Halves with one zero byte, 0x3C00 and 0x0041, are characters all the same.
-      CapturedValue{Wide(u"\\DosDevices\\G:"), REG_BINARY, Bytes({0, 0x3c, 0x41, 0, 0, 0x7e, 0, 0, 0, 0, 0, 0})}};
+      CapturedValue{Wide(u"\\DosDevices\\G:"), REG_BINARY, Bytes({0, 0x3c, 0x41, 0, 0, 0x7e, 0, 0, 0, 0, 0, 0})},
+      // Offsets that are no multiple of 512: no signature, nothing replaced.
+      CapturedValue{Wide(u"\\DosDevices\\J:"), REG_BINARY, Bytes({0x11, 0x22, 0x33, 0x44, 0, 1, 0, 0, 0, 0, 0, 0})},
+      CapturedValue{Wide(u"\\DosDevices\\K:"), REG_BINARY, Bytes({0x11, 0x22, 0x33, 0x44, 1, 0, 0, 0, 0, 0, 0, 0})}};
   Anonymize(machine, {Wide(u"7&d1cbea8&0")});  // read from the adapter's key
 
   const CapturedBytes& c = machine.mountTable[0].data;
@@ -628,6 +638,9 @@ TEST(CaptureAnonymizer, GivesEachDiskIdentifierOneStandInInEveryForm) {
       EXPECT_TRUE(character >= 0x100 && character < 0xD800) << value << " " << half << " " << character;
     }
   }
+
+  EXPECT_EQ(machine.mountTable[6].data, Bytes({0x11, 0x22, 0x33, 0x44, 0, 1, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(machine.mountTable[7].data, Bytes({0x11, 0x22, 0x33, 0x44, 1, 0, 0, 0, 0, 0, 0, 0}));
 
   const CapturedBytes& f = machine.mountTable[3].data;
   EXPECT_EQ(CapturedBytes(f.begin(), f.begin() + 8), CapturedBytes(dmio.begin(), dmio.begin() + 8));
