@@ -152,14 +152,22 @@ TEST(Discovery, GrowsTheWorkBufferInStepsAndReusesIt) {
   ASSERT_EQ(found.size(), 2u);
   EXPECT_EQ(Sim().counters.heapAllocations, (std::vector<std::size_t>{512, 768}));
 
-  // A 240-character child ID needs 542 bytes for its key path.
-  const std::string childId = "USBSTOR\\DISK&VEN_" + std::string(201, 'V') + "&PROD_Y&REV_1.00\\SER&0";
-  ASSERT_EQ(childId.size(), 240u);
-  const auto child = Discover(Machine({Device("USB\\VID_045E&PID_FFFF\\SER", kMain, "USBSTOR"),
-                                       Device(childId, kDisk, "disk")}));
-  ASSERT_EQ(child.size(), 1u);
-  EXPECT_EQ(child[0].keys, std::vector<std::string>{"SER&0"});
-  EXPECT_EQ(Sim().counters.heapAllocations, (std::vector<std::size_t>{512, 768}));
+  // A child ID of n characters needs (30 + n + 1) * 2 bytes for its key
+  // path: 225 fill the first block exactly.
+  struct Case {
+    std::size_t idLength;
+    std::vector<std::size_t> allocations;
+  };
+  const Case cases[] = {{225, {512}}, {226, {512, 768}}, {240, {512, 768}}};
+  for (const Case& c : cases) {
+    const std::string childId = "USBSTOR\\DISK&VEN_" + std::string(c.idLength - 39, 'V') + "&PROD_Y&REV_1.00\\SER&0";
+    ASSERT_EQ(childId.size(), c.idLength);
+    const auto child = Discover(Machine({Device("USB\\VID_045E&PID_FFFF\\SER", kMain, "USBSTOR"),
+                                         Device(childId, kDisk, "disk")}));
+    ASSERT_EQ(child.size(), 1u);
+    EXPECT_EQ(child[0].keys, std::vector<std::string>{"SER&0"}) << c.idLength;
+    EXPECT_EQ(Sim().counters.heapAllocations, c.allocations) << c.idLength;
+  }
 }
 
 // A driver may report any size for its list. One at 0xFFFFFF00 or above has
