@@ -136,7 +136,8 @@ std::vector<Case> AwkwardMachines() {
       // Names the lookup takes whatever they hold: cards at paths that reach no volume.
       {"malformed_volume_names", R"({"drives": "HIJ", "devices": [
          {"instanceId": "USB\\VID_045E&PID_FFFF\\SER1", "hardwareIds": ["USB\\VID_045E&PID_FFFF"], "service": "USBSTOR"},
-         {"instanceId": "USBSTOR\\DISK\\SER1&0"}, {"instanceId": "USBSTOR\\DISK\\SER1&1"}, {"instanceId": "USBSTOR\\DISK\\SER1&2"}],
+         {"instanceId": "USBSTOR\\DISK\\SER1&0"}, {"instanceId": "USBSTOR\\DISK\\SER1&1"},
+         {"instanceId": "USBSTOR\\DISK\\SER1&2"}],
        "registry": {"SYSTEM\\MountedDevices": {
          "\\DosDevices\\H:": {"type": "REG_BINARY", "text": "#SER1&0#"},
          "\\DosDevices\\I:": {"type": "REG_BINARY", "text": "#SER1&1#"},
@@ -144,7 +145,8 @@ std::vector<Case> AwkwardMachines() {
          "\\??\\Volume{": {"type": "REG_BINARY", "text": "#SER1&1#"},
          "\\??\\Volume{bbbbbbbb-0000-0000-0000-00000000000b": {"type": "REG_BINARY", "text": "#SER1&2#"},
          "\\??\\Volume{aaaaaaaa-0000-0000-0000-000000000001}": {"type": "REG_BINARY", "text": "#SER1&0#"}}},
-       "volumes": [{"guid": "{aaaaaaaa-0000-0000-0000-000000000001}", "files": {"device.xml": "<hardware><type>m</type></hardware>"}}]})"},
+       "volumes": [{"guid": "{aaaaaaaa-0000-0000-0000-000000000001}",
+                    "files": {"device.xml": "<hardware><type>m</type></hardware>"}}]})"},
       {"version_refused", R"({"os": null, "devices": [
          {"instanceId": "USB\\VID_045E&PID_FFFF\\QSERIAL7", "hardwareIds": ["USB\\VID_045E&PID_FFFF"], "service": "USBSTOR"}]})"},
   };
@@ -308,7 +310,8 @@ TEST(CaptureWriter, WritesWhatTheSystemReturnedExactly) {
   machine.mountTable.push_back(CapturedValue{Wide(u"ctrl\n"), 0x12345u, Bytes({})});
   machine.mountTable.push_back(CapturedValue{Wide(u"multi"), REG_MULTI_SZ, Bytes({0, 0})});
   machine.mountTable.push_back(CapturedValue{Wide(u"dword"), REG_DWORD, Bytes({1, 0, 0, 0})});
-  machine.mountTable.push_back(CapturedValue{Wide(u"big-endian"), 5, Bytes({0, 0, 0, 1})});  // the first type without a name here
+  // The first type the writer has no name for.
+  machine.mountTable.push_back(CapturedValue{Wide(u"big-endian"), 5, Bytes({0, 0, 0, 1})});
   machine.mountTable.push_back(CapturedValue{Wide(u"expand"), REG_EXPAND_SZ, Bytes({'%', 0, 0xD8, 0xD8, 0, 0})});
 
   CapturedVolume volume;
@@ -536,7 +539,9 @@ TEST(CaptureAnonymizer, ReplacesGuidsOfEachHexLetterWhereverTheyStand) {
       places[place](machine, guid);
       Anonymize(machine, {});
       std::u16string all = AllText(machine);
-      for (const CapturedVolume& volume : machine.volumes) all += Upper16(std::u16string(volume.guid.begin(), volume.guid.end()));
+      for (const CapturedVolume& volume : machine.volumes) {
+        all += Upper16(std::u16string(volume.guid.begin(), volume.guid.end()));
+      }
       EXPECT_EQ(all.find(guid), std::u16string::npos) << SimToUtf8(guid) << " at place " << place << ":\n" << SimToUtf8(all);
     }
     // As the 16 bytes a DMIO record holds.
@@ -667,7 +672,9 @@ TEST(CaptureAnonymizer, LeavesMalformedVolumeNamesAsTheyAre) {
   const std::u16string names[] = {u"\\??\\Volume{", u"\\??\\Volume{bbbbbbbb-0000-0000-0000-00000000000b",
                                   u"\\??\\Volume}{", u"\\??\\Volume"};
   CapturedMachine machine;
-  for (const std::u16string& name : names) machine.mountTable.push_back(CapturedValue{Wide(name), REG_BINARY, Utf16(u"x")});
+  for (const std::u16string& name : names) {
+    machine.mountTable.push_back(CapturedValue{Wide(name), REG_BINARY, Utf16(u"x")});
+  }
   Anonymize(machine, {});
   for (std::size_t i = 0; i < std::size(names); ++i) EXPECT_EQ(machine.mountTable[i].name, Wide(names[i])) << i;
 }
