@@ -117,7 +117,6 @@ CapturedMachine Machine(Input& in) {
       path.attributes = in.Flag() ? INVALID_FILE_ATTRIBUTES : in.Number();
       path.error = path.attributes == INVALID_FILE_ATTRIBUTES ? in.Code() : ERROR_SUCCESS;
       path.opened = in.Flag();
-      path.empty = in.Flag();
       path.read = in.Flag();
       path.contentKept = in.Flag();
       path.content = in.Bytes(32);

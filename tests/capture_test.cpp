@@ -8,11 +8,13 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <functional>
 
 #include "capture/anonymizer.h"
 #include "capture/capture_run.h"
 #include "capture/machine_writer.h"
 #include "capture/reason_codes.h"
+#include "capture/recording.h"
 #include "capture_support.h"
 #include "platform/sim/machine_file.h"
 #include "test_support.h"
@@ -26,6 +28,8 @@ std::string Written(const CapturedMachine& machine, const CapturedResult& result
   WriteMachineFile(machine, result, stamp, text);
   return std::string(text.begin(), text.end());
 }
+
+std::string CapturePath() { return DEVDRIVES_CAPTURE; }
 
 // Machines a capture can be taken of in process: no injected faults, and
 // the Setup API whole (the binding resolved it once, at start-up).
@@ -85,6 +89,8 @@ std::string DeviceMachine(const std::string& service, const std::string& mainFil
 std::vector<Case> AwkwardMachines() {
   const std::string longText(300, 'L');
   const std::string bigDescriptor = "\"<hardware><type>big</type></hardware>" + std::string(70000, ' ') + "\"";
+  const std::string keptValue = "<hardware><type>kept</type></hardware>";
+  const std::string keptDescriptor = "\"" + keptValue + std::string(kLargestKeptDescriptor - keptValue.size(), ' ') + "\"";
   return {
       {"service_longer_than_the_scan_reads", DeviceMachine(longText, "\"<hardware><type>m</type></hardware>\""),
        "\"service\": \"" + longText + "\""},
@@ -95,6 +101,7 @@ std::vector<Case> AwkwardMachines() {
       {"card_volume_without_medium", DeviceMachine("USBSTOR", "\"<hardware><type>m</type></hardware>\"", ", \"medium\": \"none\"")},
       {"card_volume_refusing_access",
        DeviceMachine("USBSTOR", "\"<hardware><type>m</type></hardware>\"", ", \"medium\": \"denied\"")},
+      {"descriptor_of_the_kept_size", DeviceMachine("USBSTOR", keptDescriptor), keptValue},
       {"hardware_ids_refused", R"({"devices": [
          {"instanceId": "USB\\VID_045E&PID_FFFF\\QSERIAL7", "hardwareIds": {"error": 5}, "service": "USBSTOR"}]})"},
       {"hardware_ids_of_odd_length", R"({"devices": [
@@ -127,6 +134,20 @@ std::vector<Case> AwkwardMachines() {
        "volumes": [{"guid": "{aaaaaaaa-0000-0000-0000-000000000001}", "files": {"device.xml": "<hardware><type>m</type></hardware>"}},
                    {"guid": "{aaaaaaaa-0000-0000-0000-000000000002}"}]})",
        "DISK&VEN_" + longText + "\\\\SER1&1"},
+      // Names the lookup takes whatever they hold: cards at paths that reach no volume.
+      {"malformed_volume_names", R"({"drives": "HIJ", "devices": [
+         {"instanceId": "USB\\VID_045E&PID_FFFF\\SER1", "hardwareIds": ["USB\\VID_045E&PID_FFFF"], "service": "USBSTOR"},
+         {"instanceId": "USBSTOR\\DISK\\SER1&0"}, {"instanceId": "USBSTOR\\DISK\\SER1&1"},
+         {"instanceId": "USBSTOR\\DISK\\SER1&2"}],
+       "registry": {"SYSTEM\\MountedDevices": {
+         "\\DosDevices\\H:": {"type": "REG_BINARY", "text": "#SER1&0#"},
+         "\\DosDevices\\I:": {"type": "REG_BINARY", "text": "#SER1&1#"},
+         "\\DosDevices\\J:": {"type": "REG_BINARY", "text": "#SER1&2#"},
+         "\\??\\Volume{": {"type": "REG_BINARY", "text": "#SER1&1#"},
+         "\\??\\Volume{bbbbbbbb-0000-0000-0000-00000000000b": {"type": "REG_BINARY", "text": "#SER1&2#"},
+         "\\??\\Volume{aaaaaaaa-0000-0000-0000-000000000001}": {"type": "REG_BINARY", "text": "#SER1&0#"}}},
+       "volumes": [{"guid": "{aaaaaaaa-0000-0000-0000-000000000001}",
+                    "files": {"device.xml": "<hardware><type>m</type></hardware>"}}]})"},
       {"version_refused", R"({"os": null, "devices": [
          {"instanceId": "USB\\VID_045E&PID_FFFF\\QSERIAL7", "hardwareIds": ["USB\\VID_045E&PID_FFFF"], "service": "USBSTOR"}]})"},
   };
@@ -137,7 +158,7 @@ class CaptureRoundTrip : public testing::TestWithParam<Case> {};
 TEST_P(CaptureRoundTrip, ReplaysToTheCommandsResultAndRecapturesTheSame) {
   const Case& source = GetParam();
   const SimulatedMachine machine = ParseMachine(source.text, source.name);
-  if (!Capturable(machine)) GTEST_SKIP() << "faults or a missing Setup API are not captures";
+  if (!Capturable(machine)) GTEST_SKIP() << "faults or a missing Setup API: taken by the capture exe (CaptureOfFailures)";
   const std::string sourcePath = TemporaryFile(source.text);
   const CommandResult command = RunCommand(sourcePath);
 
@@ -182,6 +203,60 @@ std::string CaseName(const testing::TestParamInfo<Case>& info) {
 INSTANTIATE_TEST_SUITE_P(MachineFiles, CaptureRoundTrip, testing::ValuesIn(MachineFiles()), CaseName);
 INSTANTIATE_TEST_SUITE_P(Awkward, CaptureRoundTrip, testing::ValuesIn(AwkwardMachines()), CaseName);
 
+// The file without its "captured" line, which names the day it was taken.
+std::string WithoutStamp(std::string file) {
+  const std::size_t at = file.find("  \"captured\"");
+  if (at != std::string::npos) file.erase(at, file.find('\n', at) + 1 - at);
+  return file;
+}
+
+// Machines the capture exe must take in its own process: the binding
+// resolves the Setup API once, at start-up, and faults are the machine's.
+// Each capture says what failed, replays to the command's own result, and
+// a capture of its replay is the same file.
+TEST(CaptureOfFailures, SaysWhatFailedAndReplaysToTheCommandsResult) {
+  const std::string main = "\"<hardware><type>m</type></hardware>\"";
+  const auto with = [&](const std::string& field) { return "{" + field + ", " + DeviceMachine("USBSTOR", main).substr(1); };
+  const auto fault = [&](const char* call, int nth, int error) {
+    return with(R"("faults": [{"call": ")" + std::string(call) + R"(", "nth": )" + std::to_string(nth) +
+                R"(, "error": )" + std::to_string(error) + "}]");
+  };
+  struct Row {
+    std::string name;
+    std::string machine;
+    std::string said;  // what the capture must hold
+  };
+  const Row rows[] = {
+      {"setupapi-missing", ReadWholeFile(MACHINES_DIR "/setupapi-missing.json"), R"("setupApi": {"present": false})"},
+      {"hardware-id-read-denied", ReadWholeFile(MACHINES_DIR "/hardware-id-read-denied.json"),
+       R"("hardwareIds": {"error": 5})"},
+      {"instance ID entry point missing", with(R"("setupApi": {"missing": ["SetupDiGetDeviceInstanceIdW"]})"),
+       R"("setupApi": {"missing": ["SetupDiGetDeviceInstanceIdW"]})"},
+      {"unused entry point missing", with(R"("setupApi": {"missing": ["CM_Request_Device_EjectW"]})"),
+       R"("setupApi": {"missing": ["CM_Request_Device_EjectW"]})"},
+      {"every key refused", fault("RegOpenKeyExW", 0, ERROR_ACCESS_DENIED), R"("enumKey": false)"},
+      {"descriptor refused", fault("CreateFileW", 0, ERROR_ACCESS_DENIED),
+       R"("device.xml": {"text": "", "size": 4294967296})"},
+  };
+  for (const Row& row : rows) {
+    const std::string source = TemporaryFile(row.machine);
+    const CommandResult command = RunCommand(source);
+    const CommandResult capture = RunProgram(CapturePath(), source);
+    EXPECT_EQ(capture.exitCode, 0) << row.name << capture.err;
+    EXPECT_NE(capture.out.find(row.said), std::string::npos) << row.name << "\n" << capture.out;
+    const std::string captured = TemporaryFile(capture.out);
+    const MachineExpectation expected = LoadMachineExpectation(captured);
+    EXPECT_EQ(expected.stdoutBytes, command.out) << row.name;
+    EXPECT_EQ(expected.exitCode, command.exitCode) << row.name;
+    const CommandResult replay = RunCommand(captured);
+    EXPECT_EQ(replay.out, command.out) << row.name << "\n" << capture.out;
+    EXPECT_EQ(replay.exitCode, command.exitCode) << row.name;
+    EXPECT_EQ(WithoutStamp(RunProgram(CapturePath(), captured).out), WithoutStamp(capture.out)) << row.name;
+    std::remove(source.c_str());
+    std::remove(captured.c_str());
+  }
+}
+
 constexpr DWORD kElementNotFound = 1168;
 
 CapturedText Wide(const std::u16string& text) { return CapturedText(text.begin(), text.end()); }
@@ -223,7 +298,7 @@ TEST(CaptureWriter, WritesWhatTheSystemReturnedExactly) {
   machine.devices.push_back(lone);
 
   CapturedDevice text;
-  text.instanceId = Wide(u"USBSTOR\\\"quoted\"\\tab\there\x01\xE9\xD83D\xDE00");
+  text.instanceId = Wide(u"USBSTOR\\\"quoted\"\\tab\there\x01\xE9\x07FF\x0800\xFFFF\xD83D\xDE00");
   text.hardwareIds = Read(Bytes({'a', 0, 0, 0, 0, 0, 'b', 0, 0, 0, 0, 0}));  // an empty string inside the list
   text.service = Read(Bytes({'s', 0, 0, 0}));
   text.keyOpened = true;
@@ -233,9 +308,12 @@ TEST(CaptureWriter, WritesWhatTheSystemReturnedExactly) {
   machine.mountTableFound = true;
   machine.mountTable.push_back(CapturedValue{Wide(u"\\DosDevices\\H:"), REG_BINARY, Bytes({'S', 0, 'x'})});
   machine.mountTable.push_back(CapturedValue{Wide(u"lone\xDC00"), REG_SZ, Bytes({'a', 0, 0, 0})});
+  machine.mountTable.push_back(CapturedValue{Wide(u"high\xD800\xDBFF"), REG_SZ, Bytes({'b', 0, 0, 0})});
   machine.mountTable.push_back(CapturedValue{Wide(u"ctrl\n"), 0x12345u, Bytes({})});
   machine.mountTable.push_back(CapturedValue{Wide(u"multi"), REG_MULTI_SZ, Bytes({0, 0})});
   machine.mountTable.push_back(CapturedValue{Wide(u"dword"), REG_DWORD, Bytes({1, 0, 0, 0})});
+  // The first type the writer has no name for.
+  machine.mountTable.push_back(CapturedValue{Wide(u"big-endian"), 5, Bytes({0, 0, 0, 1})});
   machine.mountTable.push_back(CapturedValue{Wide(u"expand"), REG_EXPAND_SZ, Bytes({'%', 0, 0xD8, 0xD8, 0, 0})});
 
   CapturedVolume volume;
@@ -371,6 +449,8 @@ TEST(CaptureAnonymizer, ReplacesTheSerialsInSticksMountRecords) {
       {u"_??_USBSTOR#Disk&Ven_Acme&Prod_Flash&Rev_1.00#UNENDED9", u"", u"UNENDED9"},
       {u"_??_USBSTOR#Disk&Ven_Acme&Prod_Flash&Rev_1.00#0&0" + guid, u"", u"Rev_1.00#0&0"},
       {u"_??_USBSTOR#Disk&Ven_Acme&Pr", u"", u"_??_USBSTOR#Disk&Ven_Acme&Pr"},
+      {u"_??_USBSTOR#Disk&Ven_Acme&Prod_SD&Rev_1.00#QZ42&0" + guid, u"QZ42", u"&0" + guid},  // four: long enough
+      {u"_??_USBSTOR#Disk&Ven_Acme&Prod_SD&Rev_1.00#QZ4&0" + guid, u"", u"QZ4&0"},
       {u"\\??\\SCSI#CdRom&Ven_X&Prod_Y#4&1c2b3a49&0&010000" + guid, u"", u"4&1c2b3a49&0&010000"},
   };
   CapturedMachine machine;
@@ -429,6 +509,55 @@ CapturedDevice Device(const std::u16string& id, const std::u16string& hardwareId
   device.instanceId = Wide(id);
   device.hardwareIds = Read(Utf16(hardwareId + u'\0' + u'\0'));
   return device;
+}
+
+// Every hex digit of a GUID is one to replace: a GUID of one letter alone,
+// each letter in turn, in each place a GUID is replaced, leaves none of it.
+TEST(CaptureAnonymizer, ReplacesGuidsOfEachHexLetterWhereverTheyStand) {
+  const auto lower = [](std::u16string text) {
+    for (char16_t& c : text) c = c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
+    return text;
+  };
+  const std::vector<std::function<void(CapturedMachine&, const std::u16string&)>> places = {
+      [&](CapturedMachine& m, const std::u16string& g) {
+        m.mountTable.push_back(CapturedValue{Wide(u"\\??\\Volume" + lower(g)), REG_BINARY, Utf16(u"x")});
+      },
+      [&](CapturedMachine& m, const std::u16string& g) { m.volumes.push_back(CapturedVolume{Wide(g), {}}); },
+      [&](CapturedMachine& m, const std::u16string& g) {
+        m.devices.push_back(Device(u"STORAGE\\VOLUME\\" + g + u"#0000000006500000"));
+      },
+      [&](CapturedMachine& m, const std::u16string& g) {
+        m.mountTable.push_back(CapturedValue{Wide(u"#" + lower(g)), REG_BINARY, Utf16(u"x")});
+      },
+      [&](CapturedMachine& m, const std::u16string& g) {
+        m.mountTable.push_back(CapturedValue{Wide(u"#x"), REG_BINARY, Utf16(u"\\??\\Volume" + lower(g))});
+      },
+  };
+  for (char16_t letter : std::u16string(u"ABCDEF")) {
+    std::u16string guid = u"{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}";
+    for (char16_t& c : guid) c = c == u'x' ? letter : c;
+    for (std::size_t place = 0; place < places.size(); ++place) {
+      CapturedMachine machine;
+      places[place](machine, guid);
+      Anonymize(machine, {});
+      std::u16string all = AllText(machine);
+      for (const CapturedVolume& volume : machine.volumes) {
+        all += Upper16(std::u16string(volume.guid.begin(), volume.guid.end()));
+      }
+      EXPECT_EQ(all.find(guid), std::u16string::npos) << SimToUtf8(guid) << " at place " << place << ":\n" << SimToUtf8(all);
+    }
+    // As the 16 bytes a DMIO record holds.
+    const CapturedBytes dmio = Bytes({'D', 'M', 'I', 'O', ':', 'I', 'D', ':'});
+    CapturedBytes record = dmio;
+    const BYTE byte = static_cast<BYTE>((letter - u'A' + 10) * 17);
+    record.insert(record.end(), 16, byte);
+    CapturedMachine machine;
+    machine.mountTable.push_back(CapturedValue{Wide(u"\\DosDevices\\F:"), REG_BINARY, record});
+    Anonymize(machine, {});
+    const CapturedBytes& data = machine.mountTable[0].data;
+    EXPECT_EQ(CapturedBytes(data.begin(), data.begin() + 8), dmio);
+    EXPECT_NE(data, record) << SimToUtf8(guid);
+  }
 }
 
 // A GUID is kept where the capture shows it naming a kind, and replaced
@@ -549,7 +678,12 @@ TEST(CaptureAnonymizer, GivesEachDiskIdentifierOneStandInInEveryForm) {
       CapturedValue{Wide(u"\\DosDevices\\E:"), REG_BINARY, Bytes({0, 0, 0x9d, 0x12, 0, 0, 0x10, 0, 0, 0, 0, 0})},
       CapturedValue{Wide(u"\\DosDevices\\F:"), REG_BINARY, dmio},
       CapturedValue{Wide(u"\\??\\Volume{2d9c7b4a-5f3e-ea11-8a01-00155d010203}"), REG_BINARY,
-                    Utf16(u"\\??\\STORAGE#RemovableMedia#7&1a2b3c4d&0&RM#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}")}};
+                    Utf16(u"\\??\\STORAGE#RemovableMedia#7&1a2b3c4d&0&RM#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}")},
+      // Halves with one zero byte, 0x3C00 and 0x0041, are characters all the same.
+      CapturedValue{Wide(u"\\DosDevices\\G:"), REG_BINARY, Bytes({0, 0x3c, 0x41, 0, 0, 0x7e, 0, 0, 0, 0, 0, 0})},
+      // Offsets that are no multiple of 512: no signature, nothing replaced.
+      CapturedValue{Wide(u"\\DosDevices\\J:"), REG_BINARY, Bytes({0x11, 0x22, 0x33, 0x44, 0, 1, 0, 0, 0, 0, 0, 0})},
+      CapturedValue{Wide(u"\\DosDevices\\K:"), REG_BINARY, Bytes({0x11, 0x22, 0x33, 0x44, 1, 0, 0, 0, 0, 0, 0, 0})}};
   Anonymize(machine, {Wide(u"7&d1cbea8&0")});  // read from the adapter's key
 
   const CapturedBytes& c = machine.mountTable[0].data;
@@ -563,6 +697,17 @@ TEST(CaptureAnonymizer, GivesEachDiskIdentifierOneStandInInEveryForm) {
   const CapturedBytes& e = machine.mountTable[2].data;  // a zero half stays zero, where the scan's text ends
   EXPECT_EQ(e[0] | e[1], 0);
   EXPECT_NE(e[2] | e[3] << 8, 0x129d);
+  // Any other half becomes a character beyond ASCII, short of the surrogates.
+  for (std::size_t value : {0u, 2u, 5u}) {
+    const CapturedBytes& data = machine.mountTable[value].data;
+    for (std::size_t half = value == 2 ? 2 : 0; half < 4; half += 2) {
+      const int character = data[half] | data[half + 1] << 8;
+      EXPECT_TRUE(character >= 0x100 && character < 0xD800) << value << " " << half << " " << character;
+    }
+  }
+
+  EXPECT_EQ(machine.mountTable[6].data, Bytes({0x11, 0x22, 0x33, 0x44, 0, 1, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(machine.mountTable[7].data, Bytes({0x11, 0x22, 0x33, 0x44, 1, 0, 0, 0, 0, 0, 0, 0}));
 
   const CapturedBytes& f = machine.mountTable[3].data;
   EXPECT_EQ(CapturedBytes(f.begin(), f.begin() + 8), CapturedBytes(dmio.begin(), dmio.begin() + 8));
@@ -585,7 +730,20 @@ TEST(CaptureAnonymizer, GivesEachDiskIdentifierOneStandInInEveryForm) {
   EXPECT_NE(TextOfBytes(machine.mountTable[4].data).find(stick + u"&RM#"), std::u16string::npos);
 }
 
-// A device whose ID could not be read has nothing to hide: it stays a failed read.
+// A volume name that does not close its braces names no GUID: it stays as it is.
+TEST(CaptureAnonymizer, LeavesMalformedVolumeNamesAsTheyAre) {
+  const std::u16string names[] = {u"\\??\\Volume{", u"\\??\\Volume{bbbbbbbb-0000-0000-0000-00000000000b",
+                                  u"\\??\\Volume}{", u"\\??\\Volume"};
+  CapturedMachine machine;
+  for (const std::u16string& name : names) {
+    machine.mountTable.push_back(CapturedValue{Wide(name), REG_BINARY, Utf16(u"x")});
+  }
+  Anonymize(machine, {});
+  for (std::size_t i = 0; i < std::size(names); ++i) EXPECT_EQ(machine.mountTable[i].name, Wide(names[i])) << i;
+}
+
+// A device whose ID could not be read has nothing to hide: it stays a failed
+// read; nor has one whose ID ends before its serial.
 TEST(CaptureAnonymizer, LeavesAnUnreadableInstanceIdUnreadable) {
   CapturedMachine machine;
   CapturedDevice gone;
@@ -595,10 +753,19 @@ TEST(CaptureAnonymizer, LeavesAnUnreadableInstanceIdUnreadable) {
   CapturedDevice present;
   present.instanceId = Wide(u"USB\\VID_045E&PID_FFFF\\SERIAL1");
   machine.devices.push_back(present);
+  CapturedDevice noSerial;
+  noSerial.instanceId = Wide(u"USB\\VID_7A5C&PID_FFFF\\");
+  machine.devices.push_back(noSerial);
+  const std::u16string record = u"_??_USBSTOR#Disk#SERIAL1&0#";
+  machine.mountTable.push_back(CapturedValue{Wide(u"\\DosDevices\\H:"), REG_BINARY, Utf16(record)});
   Anonymize(machine, {});
   EXPECT_EQ(machine.devices[0].instanceIdError, 0xE000020Bu);
   EXPECT_TRUE(machine.devices[0].instanceId.empty());
   EXPECT_NE(machine.devices[1].instanceId, present.instanceId);
+  EXPECT_EQ(machine.devices[1].instanceId.size(), present.instanceId.size());
+  EXPECT_EQ(machine.devices[2].instanceId, noSerial.instanceId);
+  const std::u16string serial(machine.devices[1].instanceId.end() - 7, machine.devices[1].instanceId.end());
+  EXPECT_EQ(TextOfBytes(machine.mountTable[0].data), u"_??_USBSTOR#Disk#" + serial + u"&0#");
   const std::string written = Written(machine, CapturedResult{});
   EXPECT_NE(written.find(R"({"instanceId": {"error": 3758096907}, "hardwareIds": ["U"]})"),
             std::string::npos)
@@ -633,8 +800,6 @@ TEST(CaptureAnonymizer, StandInsSortAsTheirOriginals) {
     EXPECT_NE(machine.devices[i].instanceId, Wide(u"USB\\VID_1234&PID_5678\\" + serials[i]));
   }
 }
-
-std::string CapturePath() { return DEVDRIVES_CAPTURE; }
 
 TEST(CaptureCommandLine, RefusesUnknownArgumentsWithUsage) {
   const std::string empty = TemporaryFile("{}");

@@ -13,9 +13,12 @@ struct Found {
   std::vector<std::string> keys;
 };
 
-// Runs discovery on the machine and checks that it released all it took.
+// Runs discovery on the machine and checks that it released all it took;
+// a scan that would never end aborts.
 std::vector<Found> Discover(const std::string& json) {
-  SimInstall(ParseMachine(json, "test"));
+  SimulatedMachine machine = ParseMachine(json, "test");
+  machine.callLimit = 10000;
+  SimInstall(machine);
   DeviceInventory inventory;
   std::vector<CandidateDevice> candidates;
   InventoryTestAccess::DiscoverCandidates(inventory, candidates);
@@ -149,14 +152,47 @@ TEST(Discovery, GrowsTheWorkBufferInStepsAndReusesIt) {
   ASSERT_EQ(found.size(), 2u);
   EXPECT_EQ(Sim().counters.heapAllocations, (std::vector<std::size_t>{512, 768}));
 
-  // A 240-character child ID needs 542 bytes for its key path.
-  const std::string childId = "USBSTOR\\DISK&VEN_" + std::string(201, 'V') + "&PROD_Y&REV_1.00\\SER&0";
-  ASSERT_EQ(childId.size(), 240u);
-  const auto child = Discover(Machine({Device("USB\\VID_045E&PID_FFFF\\SER", kMain, "USBSTOR"),
-                                       Device(childId, kDisk, "disk")}));
-  ASSERT_EQ(child.size(), 1u);
-  EXPECT_EQ(child[0].keys, std::vector<std::string>{"SER&0"});
-  EXPECT_EQ(Sim().counters.heapAllocations, (std::vector<std::size_t>{512, 768}));
+  // A child ID of n characters needs (30 + n + 1) * 2 bytes for its key
+  // path: 225 fill the first block exactly.
+  struct Case {
+    std::size_t idLength;
+    std::vector<std::size_t> allocations;
+  };
+  const Case cases[] = {{225, {512}}, {226, {512, 768}}, {240, {512, 768}}};
+  for (const Case& c : cases) {
+    const std::string childId = "USBSTOR\\DISK&VEN_" + std::string(c.idLength - 39, 'V') + "&PROD_Y&REV_1.00\\SER&0";
+    ASSERT_EQ(childId.size(), c.idLength);
+    const auto child = Discover(Machine({Device("USB\\VID_045E&PID_FFFF\\SER", kMain, "USBSTOR"),
+                                         Device(childId, kDisk, "disk")}));
+    ASSERT_EQ(child.size(), 1u);
+    EXPECT_EQ(child[0].keys, std::vector<std::string>{"SER&0"}) << c.idLength;
+    EXPECT_EQ(Sim().counters.heapAllocations, c.allocations) << c.idLength;
+  }
+}
+
+// A driver may report any size for its list. One at 0xFFFFFF00 or above has
+// no next step of 256 bytes: the scan ends without trying to allocate it.
+TEST(Discovery, RequiredSizeWithoutANextStepEndsTheScan) {
+  const std::string id = "5500530042005c005600490044005f00300034003500450026005000490044005f004600460046004600";
+  struct Case {
+    DWORD size;
+    std::size_t candidates;
+    int heapAllocs;
+  };
+  const Case cases[] = {
+      {0x1000, 3, 2},  // read whole into 0x1100 bytes, zeros after the list
+      {0xFFFFFEFF, 1, 2},
+      {0xFFFFFF00, 1, 1},
+      {0xFFFFFFFF, 1, 1},
+  };
+  for (const Case& c : cases) {
+    const std::string declared = "{\"hex\": \"" + id + "\", \"size\": " + std::to_string(c.size) + "}";
+    const auto found = Discover(Machine({Device("USB\\VID_045E&PID_FFFF\\A", kMain),
+                                         Device("USB\\VID_045E&PID_FFFF\\B", declared),
+                                         Device("USB\\VID_7A5C&PID_FFFF\\C", kOther)}));
+    EXPECT_EQ(found.size(), c.candidates) << c.size;
+    EXPECT_EQ(Sim().counters.calls["HeapAlloc"], c.heapAllocs) << c.size;
+  }
 }
 
 TEST(Discovery, SkipsDevicesWithoutIdsAndStopsOnOtherErrors) {
@@ -220,6 +256,28 @@ TEST(Discovery, FailedReadsOfIdOrServiceName) {
   EXPECT_TRUE(noService[0].keys.empty());
 }
 
+// The service name's field holds 512 bytes: a name that fills it without
+// a terminator is cut to 255 characters; one longer cannot be read.
+TEST(Discovery, ServiceNameStaysWithinItsField) {
+  std::string unterminated;
+  for (int i = 0; i < 256; ++i) unterminated += "5300";
+  struct Case {
+    std::string service;  // JSON
+    std::string read;
+  };
+  const Case cases[] = {
+      {Quote(std::string(255, 'S')), std::string(255, 'S')},
+      {"{\"hex\": \"" + unterminated + "\"}", std::string(255, 'S')},
+      {Quote(std::string(256, 'S')), "\x01"},  // the stand-in of a name that cannot be read
+  };
+  for (const Case& c : cases) {
+    const auto found = Discover(Machine({"{\"instanceId\": \"USB\\\\VID_045E&PID_FFFF\\\\A\", \"hardwareIds\": " + kMain +
+                                         ", \"service\": " + c.service + "}"}));
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].service, c.read) << c.service.substr(0, 20);
+  }
+}
+
 TEST(Discovery, ChildrenCarryBothServiceNameAndTailExactly) {
   const std::string parent = Device("USB\\VID_045E&PID_FFFF\\SN1", kMain, "USBSTOR");
   struct Case {
@@ -259,6 +317,11 @@ TEST(Discovery, ChildrenCarryBothServiceNameAndTailExactly) {
   // A device is its own child only when its ID holds its service name.
   const auto own = Discover(Machine({Device("USB\\VID_045E&PID_FFFF\\SN", kMain, "USB")}));
   EXPECT_EQ(own[0].keys, std::vector<std::string>{"SN"});
+  // A child whose whole ID is the tail, as long as it and no longer (the
+  // device holds both too, so it is its own child first).
+  const auto whole = Discover(Machine({Device("USB\\VID_045E&PID_FFFF\\USBSTOR&SN", kMain, "USBSTOR"),
+                                       Device("USBSTOR&SN", kDisk, "disk", R"({"ParentIdPrefix": "7&1&0"})")}));
+  EXPECT_EQ(whole[0].keys, (std::vector<std::string>{"USBSTOR&SN", "7&1&0"}));
 }
 
 TEST(Discovery, MatchKeyIsParentIdPrefixOrFromVistaOnTheLastIdComponent) {

@@ -107,8 +107,13 @@ TEST(SimVersion, ExtendedFieldsDefaultByVersion) {
   }
 }
 
-TEST(SimMachineFile, RejectsAllocationAndVersionFieldsOutOfRange) {
+TEST(SimMachineFile, RejectsSizesAndVersionFieldsOutOfRange) {
   const char* bad[] = {
+      R"({"devices": [{"instanceId": "A\\B\\C", "hardwareIds": {"hex": "4100", "size": 1}}]})",
+      R"({"devices": [{"instanceId": "A\\B\\C", "hardwareIds": {"hex": "4100", "size": 4294967296}}]})",
+      R"({"devices": [{"instanceId": "A\\B\\C", "hardwareIds": {"error": 5, "size": 4}}]})",
+      R"({"devices": [{"instanceId": "A\\B\\C", "hardwareIds": {"size": 4}}]})",
+      R"({"devices": [{"instanceId": "A\\B\\C", "service": {"hex": "4100", "size": 4}}]})",
       R"({"maxAllocation": -1})",
       R"({"maxAllocation": 4294967296})",
       R"({"maxAllocation": "512 MiB"})",
@@ -166,10 +171,13 @@ TEST_F(SimRegistryTest, MissingValueAnswersASizeQueryWithZero) {
 
 // A property of no bytes reads as one never set (ERROR_INVALID_DATA, as
 // Windows answers once a property is set to empty data), whatever the room;
-// a property of two bytes keeps the size protocol.
+// a property of two bytes keeps the size protocol, and so does one that
+// declares more than the file holds: the rest reads as zeros.
 TEST(SimSetupApi, SuccessSetsTheLastErrorAndAnEmptyPropertyReadsAsAbsent) {
   InstallJson(R"({"devices": [{"instanceId": "USB\\X\\1", "hardwareIds": {"hex": ""}, "service": "disk"},
-                              {"instanceId": "USB\\X\\2", "hardwareIds": {"hex": "4100"}, "service": "disk"}]})");
+                              {"instanceId": "USB\\X\\2", "hardwareIds": {"hex": "4100"}, "service": "disk"},
+                              {"instanceId": "USB\\X\\3", "hardwareIds": {"hex": "4100", "size": 6}},
+                              {"instanceId": "USB\\X\\4", "hardwareIds": {"hex": "", "size": 2}}]})");
   SetupApiBinding setupApi;
   SetLastError(kUntouched);
   const HDEVINFO set = setupApi.SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
@@ -183,6 +191,7 @@ TEST(SimSetupApi, SuccessSetsTheLastErrorAndAnEmptyPropertyReadsAsAbsent) {
     BOOL result;
     DWORD error;
     DWORD required;
+    std::vector<BYTE> read = {};
   };
   const Case cases[] = {
       {0, false, 0, FALSE, ERROR_INVALID_DATA, kUntouched},
@@ -190,14 +199,19 @@ TEST(SimSetupApi, SuccessSetsTheLastErrorAndAnEmptyPropertyReadsAsAbsent) {
       {0, true, 2, FALSE, ERROR_INVALID_DATA, kUntouched},
       {1, false, 0, FALSE, ERROR_INSUFFICIENT_BUFFER, 2},  // a size query
       {1, true, 1, FALSE, ERROR_INSUFFICIENT_BUFFER, 2},
-      {1, true, 2, TRUE, kUntouched, 2},
+      {1, true, 2, TRUE, kUntouched, 2, {0x41, 0, 0xAB}},
       {1, false, 2, FALSE, ERROR_INVALID_DATA, kUntouched},  // room claimed without a buffer
+      {2, false, 0, FALSE, ERROR_INSUFFICIENT_BUFFER, 6},
+      {2, true, 5, FALSE, ERROR_INSUFFICIENT_BUFFER, 6},
+      {2, true, 6, TRUE, kUntouched, 6, {0x41, 0, 0, 0, 0, 0, 0xAB}},
+      {3, true, 2, TRUE, kUntouched, 2, {0, 0, 0xAB}},
   };
   for (const Case& c : cases) {
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof device;
     ASSERT_TRUE(setupApi.SetupDiEnumDeviceInfo(set, c.member, &device));
-    BYTE buffer[2];
+    BYTE buffer[8];
+    std::memset(buffer, 0xAB, sizeof buffer);
     DWORD required = kUntouched;
     SetLastError(kUntouched);
     EXPECT_EQ(setupApi.SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID, nullptr,
@@ -205,6 +219,7 @@ TEST(SimSetupApi, SuccessSetsTheLastErrorAndAnEmptyPropertyReadsAsAbsent) {
               c.result);
     EXPECT_EQ(GetLastError(), c.error) << c.member << " " << c.buffer << " " << c.size;
     EXPECT_EQ(required, c.required) << c.member << " " << c.buffer << " " << c.size;
+    EXPECT_EQ(std::vector<BYTE>(buffer, buffer + c.read.size()), c.read) << c.member;
   }
 
   SetLastError(kUntouched);

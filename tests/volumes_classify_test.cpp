@@ -122,6 +122,45 @@ TEST_F(ClassifyTest, OverlongVolumePathIsACardWithoutAnyAccess) {
   EXPECT_EQ(Calls("GetFileAttributesW"), 3);  // the second volume's hidden root, descriptor, reader
 }
 
+// Each joined path must fit 255 characters and its terminator: one of
+// exactly 255 is probed, one of 256 makes the volume a card untouched,
+// whether the join adds the backslash or the volume path ends in one.
+TEST_F(ClassifyTest, JoinedPathsOfUpTo255CharactersAreProbed) {
+  struct Case {
+    std::size_t pathLength;  // of the volume path with a trailing backslash
+    bool separated;          // the path keeps it, else the join adds it
+    bool hiddenRoot;         // the descriptor lies inside the hidden root directory
+    std::string slots;
+    int attributeReads;
+  };
+  const Case cases[] = {
+      {231, true, false, "E--", 3},  // hidden root path 255
+      {232, true, false, "none", 0},
+      {231, false, false, "E--", 3},
+      {232, false, false, "none", 0},
+      {220, true, true, "E--", 3},  // descriptor path inside it 255
+      {221, true, true, "none", 1},
+      {220, false, true, "E--", 3},
+      {221, false, true, "none", 1},
+  };
+  for (const Case& c : cases) {
+    SimulatedMachine machine;
+    SimVolume volume;
+    volume.guid = u"{" + std::u16string(c.pathLength - 13, u'0') + u"}";
+    const std::u16string descriptor = c.hiddenRoot ? u"__TFAT_HIDDEN_ROOT_DIR__\\device.xml" : u"device.xml";
+    volume.entries[descriptor] = TextFile(kMain);
+    machine.volumes.push_back(volume);
+    SimInstall(machine);
+    std::u16string path = GuidPath(volume.guid);
+    ASSERT_EQ(path.size(), c.pathLength);
+    if (!c.separated) path.pop_back();
+    inventory = DeviceInventory{};
+    candidates = {Candidate({MappedEntry('E', path)})};
+    EXPECT_EQ(Classify(), c.slots) << c.pathLength << (c.separated ? " separated" : "") << (c.hiddenRoot ? " hidden" : "");
+    EXPECT_EQ(Calls("GetFileAttributesW"), c.attributeReads) << c.pathLength;
+  }
+}
+
 TEST_F(ClassifyTest, RecordsFollowCandidateOrderAndCarryTheirNames) {
   SimulatedMachine machine;
   for (int n = 0; n < 3; ++n) {

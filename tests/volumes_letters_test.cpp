@@ -74,6 +74,25 @@ TEST_F(LettersTest, EmptyKeyTakesAnyLetterAndTheFirstVolumeName) {
   EXPECT_EQ(Path(0, 0), "\\\\?\\Volume{FFFFFFFF-0000-0000-0000-000000000000}\\");
 }
 
+// A letter whose record cannot be read, or is empty, is skipped even by a
+// key that would occur in any record: the buffer still holds the last
+// record read, and the empty key occurs in the empty text.
+TEST_F(LettersTest, UnreadableOrEmptyRecordsAreSkippedByShortKeys) {
+  SimValue unreadable = LetterValue('F', std::u16string(513, u'#'));
+  SimValue missing = LetterValue('Z', u"#");  // F has no value at all
+  const SimValue records[] = {unreadable, missing, LetterValue('F', u""), LetterValue('F', std::u16string(u"\0#", 2))};
+  for (const SimValue& record : records) {
+    for (const char16_t* key : {u"", u"#", u"A"}) {
+      Install("EFG", {LetterValue('E', u"#AB&0#"), record, LetterValue('G', u"#AG#"), MountValue(kVolumeE, u"#AB&0#"),
+                      MountValue(kVolumeF, u"#AG#")});
+      candidates = {Candidate({FoundEntry(u"AB&0"), FoundEntry(key)})};
+      Map();
+      EXPECT_EQ(Root(0, 0), "E:\\");
+      EXPECT_EQ(Root(0, 1), "G:\\") << Utf8(record.name.c_str()) << " " << record.data.size() << " key " << Utf8(key);
+    }
+  }
+}
+
 TEST_F(LettersTest, KeysAndRecordsMatchWithoutRegardToAsciiCase) {
   Install("E", {LetterValue('E', u"_??_usbstor#disk#ab&0#"), MountValue(u"\\dosdevices\\Q:", u"#AB&0#"),
                 MountValue(u"\\DOSDEVICES\\R:", u"#AB&0#"), MountValue(u"\\DosDevices\\", u"#AB&0#"),

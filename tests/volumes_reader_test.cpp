@@ -89,19 +89,32 @@ TEST_F(ReaderTest, BytesAbove127AreWindows1252) {
             "caf\u00e9 \u20ac\u0178\u00a0\u00ff");
 }
 
+// Where the value does not fit, every character of dst stays as it was.
 TEST_F(ReaderTest, DstIsFilledOnlyWhenTheValueFitsWithItsTerminator) {
-  Install(TextFile("<hardware><type>main</type></hardware>"));
-  WCHAR dst[8] = {'k', 'e', 'p', 't', 0};
-  EXPECT_EQ(Read(dst, 4), 4);
-  EXPECT_EQ(Utf8(dst), "kept");
-  EXPECT_EQ(Read(dst, 0), 4);
-  EXPECT_EQ(Read(nullptr, 100), 4);
-  EXPECT_EQ(Read(dst, 5), 4);
-  EXPECT_EQ(Utf8(dst), "main");
-
-  Install(TextFile("<hardware><type></type></hardware>"));
-  EXPECT_EQ(Read(dst, 1), 0);
-  EXPECT_EQ(Utf8(dst), "");
+  struct Case {
+    const char* value;
+    DWORD dstChars;
+    int length;
+    const char* dst;  // null: untouched
+  };
+  const Case cases[] = {
+      {"main", 4, 4, nullptr}, {"main", 0, 4, nullptr}, {"main", 1, 4, nullptr},
+      {"main", 5, 4, "main"},  {"a\tb", 3, 3, nullptr},  {"a\tb", 4, 3, "a b"},
+      {"", 0, 0, nullptr},     {"", 1, 0, ""},
+  };
+  for (const Case& c : cases) {
+    Install(TextFile(std::string("<hardware><type>") + c.value + "</type></hardware>"));
+    const WCHAR before[8] = {'k', 'e', 'p', 't', 0, '!', '!', '!'};
+    WCHAR dst[8];
+    std::memcpy(dst, before, sizeof dst);
+    EXPECT_EQ(Read(dst, c.dstChars), c.length) << c.value << " " << c.dstChars;
+    if (c.dst == nullptr) {
+      EXPECT_EQ(std::memcmp(dst, before, sizeof dst), 0) << c.value << " " << c.dstChars;
+    } else {
+      EXPECT_EQ(Utf8(dst), c.dst) << c.value << " " << c.dstChars;
+    }
+  }
+  EXPECT_EQ(Read(nullptr, 100), 0);
 }
 
 // 255 characters fit the result buffer with the terminator; a longer value

@@ -43,7 +43,6 @@ struct CapturedPath {
   DWORD attributes = INVALID_FILE_ATTRIBUTES;
   DWORD error = ERROR_SUCCESS;  // why the attributes could not be read
   bool opened = false;          // the descriptor reader opened it as a file
-  bool empty = false;           // of size 0: there was nothing to read
   bool read = false;            // a read of it succeeded
   bool contentKept = false;     // content holds the whole file
   CapturedBytes content;

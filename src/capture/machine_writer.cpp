@@ -362,7 +362,7 @@ void WriteSetupApi(JsonOut& json, const CapturedMachine& machine) {
 }  // namespace
 
 bool UnreadByTheReader(const CapturedPath& path) {
-  return !path.opened || !(path.read || path.contentKept || path.empty);
+  return !path.opened || !(path.read || path.contentKept);
 }
 
 CapturedBytes StandInDescriptor(DWORD valueChars) {

@@ -402,7 +402,8 @@ DWORD WINAPI RecordedGetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
   if (OpenDescriptor* file = OpenDescriptorOf(hFile)) {
     file->size = size;
     file->sizeHigh = lpFileSizeHigh != nullptr ? *lpFileSizeHigh : 0;
-    PathAt(file->volume, file->path).empty = size == 0 && file->sizeHigh == 0;
+    // An empty file is known whole without the read, which the reader skips.
+    PathAt(file->volume, file->path).contentKept = size == 0 && file->sizeHigh == 0;
   }
   return size;
 }

@@ -186,6 +186,7 @@ class Expressing(unittest.TestCase):
             {"devices": [{"instanceId": {"hex": "00d8"}}]},
             {"devices": [{"instanceId": "A\\B\\C", "hardwareIds": {"error": 5}}]},
             {"devices": [{"instanceId": "A\\B\\C", "service": {"error": 1168}}]},
+            {"devices": [{"instanceId": "A\\B\\C", "hardwareIds": {"hex": "4100", "size": 4294967040}}]},
         ]
         for machine in cases:
             self.assertNotEqual(w.cannot_express(machine), [], machine)

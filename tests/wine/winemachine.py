@@ -264,6 +264,8 @@ def cannot_express(machine):
         for prop in ("hardwareIds", "service"):
             if failing(device.get(prop)):
                 reasons.append(f"device {instance}: reading its {prop} fails, which Wine cannot be made to do")
+        if isinstance(device.get("hardwareIds"), dict) and "size" in device["hardwareIds"]:
+            reasons.append(f"device {instance}: its hardwareIds declare a size the runner does not write")
         if not device.get("enumKey", True):
             reasons.append(f"device {instance} has no registry key")
         if len(instance.split("\\")) != 3 or "" in instance.split("\\"):

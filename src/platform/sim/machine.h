@@ -34,6 +34,9 @@ struct SimDevice {
   DWORD hardwareIdsError = ERROR_INVALID_DATA;
   DWORD serviceError = ERROR_INVALID_DATA;
   DWORD instanceIdError = ERROR_SUCCESS;
+  // The size hardware-ID reads report where the driver published more than
+  // the file holds (the rest reads as zeros); 0 for just the bytes held.
+  DWORD hardwareIdsSize = 0;
 };
 
 struct SimFile {

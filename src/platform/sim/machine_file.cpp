@@ -197,17 +197,28 @@ std::vector<SimValue> Values(const Json& object, const Field& field) {
 }
 
 // A property given as a list of strings (or a string), as raw hex bytes,
-// or as the error code its read fails with.
-void Property(const Json& value, const Field& field, bool multi, std::optional<SimBytes>& bytes, DWORD& error) {
+// or as the error code its read fails with. Where declaredSize is given,
+// the hex bytes may declare the larger size that reads report.
+void Property(const Json& value, const Field& field, bool multi, std::optional<SimBytes>& bytes, DWORD& error,
+              DWORD* declaredSize = nullptr) {
   if (value.is_object()) {
-    OnlyKeys(value, field, {"hex", "error"});
-    Expect(value.size() == 1, field, "needs exactly one of hex, error");
+    if (declaredSize != nullptr) {
+      OnlyKeys(value, field, {"hex", "error", "size"});
+    } else {
+      OnlyKeys(value, field, {"hex", "error"});
+    }
+    Expect(value.contains("hex") != value.contains("error"), field, "needs exactly one of hex, error");
     if (value.contains("error")) {
+      Expect(value.size() == 1, field, "a failing read has no size");
       error = Number(value["error"], field["error"]);
       Expect(error != ERROR_SUCCESS, field["error"], "must not be 0");
       return;
     }
     bytes = Hex(value["hex"], field["hex"]);
+    if (value.contains("size")) {
+      *declaredSize = Number(value["size"], field["size"]);
+      Expect(*declaredSize >= bytes->size(), field["size"], "must be at least the number of bytes given");
+    }
     return;
   }
   bytes = multi ? MultiString(value, field) : Utf16(String(value, field), true);
@@ -234,7 +245,8 @@ void ParseDevices(const Json& list, const Field& field, SimulatedMachine& machin
     SimDevice device;
     InstanceId(item["instanceId"], at["instanceId"], device);
     if (item.contains("hardwareIds")) {
-      Property(item["hardwareIds"], at["hardwareIds"], true, device.hardwareIds, device.hardwareIdsError);
+      Property(item["hardwareIds"], at["hardwareIds"], true, device.hardwareIds, device.hardwareIdsError,
+               &device.hardwareIdsSize);
     }
     if (item.contains("service")) Property(item["service"], at["service"], false, device.service, device.serviceError);
     const bool idRead = device.instanceIdError == ERROR_SUCCESS;

@@ -89,10 +89,12 @@ BOOL WINAPI GetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
   const std::optional<SimBytes>* property = nullptr;
   DWORD type = REG_NONE;
   DWORD error = ERROR_INVALID_DATA;
+  DWORD declared = 0;
   if (Property == SPDRP_HARDWAREID) {
     property = &device->hardwareIds;
     type = REG_MULTI_SZ;
     error = device->hardwareIdsError;
+    declared = device->hardwareIdsSize;
   } else if (Property == SPDRP_SERVICE) {
     property = &device->service;
     type = REG_SZ;
@@ -103,8 +105,10 @@ BOOL WINAPI GetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
     return FALSE;
   }
   const SimBytes& bytes = **property;
+  const DWORD held = static_cast<DWORD>(bytes.size());
+  const DWORD size = declared > held ? declared : held;
   // A property set to no bytes reads as one never set, whatever the buffer.
-  if (bytes.empty()) {
+  if (size == 0) {
     SetLastError(ERROR_INVALID_DATA);
     return FALSE;
   }
@@ -113,12 +117,13 @@ BOOL WINAPI GetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
     return FALSE;
   }
   if (PropertyRegDataType != nullptr) *PropertyRegDataType = type;
-  if (RequiredSize != nullptr) *RequiredSize = static_cast<DWORD>(bytes.size());
-  if (PropertyBufferSize < bytes.size()) {
+  if (RequiredSize != nullptr) *RequiredSize = size;
+  if (PropertyBufferSize < size) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return FALSE;
   }
-  if (!bytes.empty()) std::memcpy(PropertyBuffer, bytes.data(), bytes.size());
+  if (held != 0) std::memcpy(PropertyBuffer, bytes.data(), held);
+  std::memset(PropertyBuffer + held, 0, size - held);
   return TRUE;
 }
 
