@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "capture/explanation_output.h"
+#include "capture/json_out.h"
 #include "capture/reason_codes.h"
 
 namespace {
@@ -22,13 +23,7 @@ class PlainText {
     return *this;
   }
   PlainText& operator<<(DWORD number) {
-    char digits[10];
-    int count = 0;
-    do {
-      digits[count++] = static_cast<char>('0' + number % 10);
-      number /= 10;
-    } while (number != 0);
-    while (count > 0) out_.push_back(digits[--count]);
+    AppendDecimal(out_, number);
     return *this;
   }
   // Text as ASCII; any other character as its \u escape.

@@ -8,6 +8,17 @@
 
 #include "platform/win32.h"
 
+// A number in decimal digits, at the end of out.
+inline void AppendDecimal(std::vector<char>& out, DWORD number) {
+  char digits[10];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + number % 10);
+    number /= 10;
+  } while (number != 0);
+  while (count > 0) out.push_back(digits[--count]);
+}
+
 class JsonOut {
  public:
   explicit JsonOut(std::vector<char>& out) : out_(out) {}
@@ -15,15 +26,7 @@ class JsonOut {
   void Raw(const char* text) { out_.insert(out_.end(), text, text + std::strlen(text)); }
   void Char(char c) { out_.push_back(c); }
 
-  void Number(DWORD number) {
-    char digits[10];
-    int count = 0;
-    do {
-      digits[count++] = static_cast<char>('0' + number % 10);
-      number /= 10;
-    } while (number != 0);
-    while (count > 0) Char(digits[--count]);
-  }
+  void Number(DWORD number) { AppendDecimal(out_, number); }
 
   void Key(const char* name) {
     Char('"');
