@@ -678,7 +678,9 @@ class Session:
         self.server = True
         # The first process starts Wine's services, which keep its standard
         # handles open for the whole session: they must not be our pipes.
-        subprocess.run(self.arch.command("cmd", "/c", "exit"), env=self.env, timeout=120, **quiet)
+        first = subprocess.run(self.arch.command("cmd", "/c", "exit"), env=self.env, timeout=120, **quiet)
+        if first.returncode != 0:
+            raise RuntimeError(f"the session's first Wine process (cmd /c exit) ended with exit {first.returncode}")
         # The drive manager publishes one value per drive letter at start-up;
         # the machine's go in only after all of its own are there, and
         # replace them.
