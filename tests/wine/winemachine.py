@@ -661,11 +661,10 @@ class Session:
                                winedebug=DIAGNOSTIC_WINEDEBUG)
         except subprocess.TimeoutExpired:
             return f"rerun with WINEDEBUG={DIAGNOSTIC_WINEDEBUG}: did not end within {timeout} s"
-        lines = result.stderr.decode("utf-8", "replace").splitlines()
-        said = "\n".join("  " + line for line in lines[-DIAGNOSTIC_LINES:]) if lines else "  (nothing)"
+        lines = result.stderr.decode("utf-8", "replace").splitlines()[-DIAGNOSTIC_LINES:]
+        said = "".join("\n  " + line for line in lines) or " nothing"
         return (f"rerun with WINEDEBUG={DIAGNOSTIC_WINEDEBUG}: exit {result.returncode}, stdout "
-                f"{result.stdout[:200]!r}, stderr{' (its last lines)' if len(lines) > DIAGNOSTIC_LINES else ''}:"
-                f"\n{said}")
+                f"{result.stdout[:200]!r}, stderr (its last {DIAGNOSTIC_LINES} lines at most):{said}")
 
     def _mount_table_names(self):
         out = self.wine("reg", "query", "HKLM\\SYSTEM\\MountedDevices").stdout.decode("utf-8", "replace")
