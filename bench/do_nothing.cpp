@@ -1,2 +1,2 @@
-// The cost of starting a 32-bit exe at all, for context.
+// The cost of starting an exe at all, for context.
 int wmain() { return 0; }

@@ -1,4 +1,4 @@
-// The Setup API work no scan can avoid, as a 32-bit exe of its own: load
+// The Setup API work no scan can avoid, as an exe of its own: load
 // the library from the system directory as devdrives does, list the present devices and read each
 // one's hardware IDs and instance ID once. Prints the number of devices.
 #include <stdio.h>

@@ -5,9 +5,10 @@ On a machine of 300 ordinary devices and 2 matching ones (each with one
 storage child whose volume carries a descriptor), in one wineserver
 session of the Wine runner's prefix (tests/wine), runs alternately:
 devdrives.exe, an exe that only lists the same devices reading each one's
-hardware IDs and instance ID, and an exe that does nothing. Prints the
-medians and, last, the ratio of the first two; with --capture, also
-devdrives-capture.exe and its ratio to devdrives.exe.
+hardware IDs and instance ID, and an exe that does nothing, all of one
+architecture that Wine runs here. Prints the medians and, last, the ratio
+of the first two; with --capture, also devdrives-capture.exe and its ratio
+to devdrives.exe.
 """
 
 import argparse
@@ -67,7 +68,8 @@ def main():
     parser.add_argument("--runs", type=int, default=20)
     args = parser.parse_args()
 
-    session = winemachine.Session(winemachine.runnable_arch(args.devdrives), machine(), ["default"], args.devdrives)
+    arch = winemachine.runnable_arch(args.devdrives)
+    session = winemachine.Session(arch, machine(), ["default"], args.devdrives)
     try:
         temp = os.path.join(session.prefix, "drive_c", "windows", "temp")
         shutil.copyfile(args.enumerate, os.path.join(temp, "enumerate_devices.exe"))
@@ -89,13 +91,14 @@ def main():
                 result = session.wine(f"C:\\windows\\temp\\{name}")
                 times[name].append(time.perf_counter() - start)
                 if not expect(result.stdout) or result.returncode != 0:
-                    sys.exit(f"{name}: exit {result.returncode}, unexpected output {result.stdout!r}")
+                    sys.exit(f"{name}: exit {result.returncode}, unexpected output {result.stdout!r}; "
+                             f"{session.wine_words()}")
                 if name == "enumerate_devices.exe":
                     listed = result.stdout
     finally:
         session.close()
 
-    print(f"devices listed: {listed.decode()}, {args.runs} runs each")
+    print(f"{arch} exes, devices listed: {listed.decode()}, {args.runs} runs each")
     medians = {name: statistics.median(values) * 1000 for name, values in times.items()}
     print(f"devdrives.exe median:         {medians['devdrives.exe']:8.1f} ms")
     print(f"enumerate_devices.exe median: {medians['enumerate_devices.exe']:8.1f} ms")

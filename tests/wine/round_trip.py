@@ -220,13 +220,18 @@ def explanation_problems(machine, source, runs, native):
     return problems
 
 
-def check_result(label, result, expect, problems):
-    """result: (stdout, exit code) or (stdout, exit code, stderr)."""
+def check_result(label, result, expect, problems, session=None):
+    """result: (stdout, exit code) or (stdout, exit code, stderr); session:
+    the Wine session that gave it, whose words join any problem."""
     stdout, code, stderr = (tuple(result) + (b"",))[:3]
+    found = []
     if stderr:
-        problems.append(f"{label}: Wine or the command wrote to stderr: {stderr[:400]!r}")
+        found.append(f"{label}: Wine or the command wrote to stderr: {stderr[:400]!r}")
     if stdout != expect["stdout"].encode("utf-8") or code != expect["exit"]:
-        problems.append(f"{label}: got {stdout!r} exit {code}, expected {expect['stdout']!r} exit {expect['exit']}")
+        found.append(f"{label}: got {stdout!r} exit {code}, expected {expect['stdout']!r} exit {expect['exit']}")
+    if found and session:
+        found.append(f"{label}: {session.wine_words()}")
+    problems.extend(found)
 
 
 def add_exe(session, exe, version):
@@ -244,9 +249,10 @@ CAPTURE_RUNS = (("plain", ("--keep-identifiers",)), ("anonymized", ()), ("explai
                 ("explain-json", ("--explain", "--json")))
 
 
-def capture_under_wine(arch, machine, version, command, capture):
-    """{label: bytes} of the capture exe under Wine, one per CAPTURE_RUNS,
-    and the command's own (stdout, exit) in the same session."""
+def capture_under_wine(arch, machine, version, command, capture, command_label, expect, problems):
+    """{label: bytes} of the capture exe under Wine, one per CAPTURE_RUNS;
+    the command's own run in the same session is checked against expect,
+    its problems added under command_label."""
     session = winemachine.Session(arch, machine, [version], command)
     try:
         add_exe(session, capture, version)
@@ -254,7 +260,7 @@ def capture_under_wine(arch, machine, version, command, capture):
         for label, args in CAPTURE_RUNS:
             stdout, code, stderr = session.run_exe(version, args=args, prefix=CAPTURE_PREFIX)
             if code != 0 or stderr:
-                raise RuntimeError(f"capture {label} exit {code}, stderr {stderr[:300]!r}")
+                raise RuntimeError(f"capture {label} exit {code}, stderr {stderr[:300]!r}; {session.wine_words()}")
             runs[label] = stdout
         stdout, _, _ = session.run_exe(version, args=("--anonymize",), prefix=CAPTURE_PREFIX)
         if without_date(stdout) != without_date(runs["anonymized"]):
@@ -264,12 +270,12 @@ def capture_under_wine(arch, machine, version, command, capture):
         _, code, stderr = session.run_exe(version, args=("--output", "C:\\windows\\temp\\" + OUTPUT_FILE),
                                           prefix=CAPTURE_PREFIX)
         if code != 0 or stderr or not os.path.isfile(path):
-            raise RuntimeError(f"capture --output exit {code}, stderr {stderr[:300]!r}")
+            raise RuntimeError(f"capture --output exit {code}, stderr {stderr[:300]!r}; {session.wine_words()}")
         with open(path, "rb") as f:
             if without_date(f.read()) != without_date(runs["anonymized"]):
                 raise RuntimeError("the capture on standard output differs from the file --output wrote")
-        stdout, code, stderr = session.run_exe(version)
-        return runs, (stdout, code, stderr)
+        check_result(command_label, session.run_exe(version), expect, problems, session)
+        return runs
     finally:
         session.close()
 
@@ -283,8 +289,8 @@ def round_trip(path, arch, command, capture, native):
     expect = machine["expect"]
     problems = []
     for version in winemachine.versions(machine):
-        runs, command_result = capture_under_wine(arch, machine, version, command, capture)
-        check_result(f"[{version}] devdrives.exe on the source", command_result, expect, problems)
+        runs = capture_under_wine(arch, machine, version, command, capture,
+                                  f"[{version}] devdrives.exe on the source", expect, problems)
         captures = {label: json.loads(runs[label].decode("utf-8")) for label in ("plain", "anonymized")}
         with open(path, "rb") as f:
             source = f.read()
@@ -299,8 +305,8 @@ def round_trip(path, arch, command, capture, native):
                 problems.append(f"[{version}] {label} capture cannot be shown under Wine: {'; '.join(reasons)}")
                 continue
             replay_versions = winemachine.versions(captured)
-            again, replayed = capture_under_wine(arch, captured, replay_versions[0], command, capture)
-            check_result(f"[{version}] {label} capture replayed under Wine", replayed, expect, problems)
+            again = capture_under_wine(arch, captured, replay_versions[0], command, capture,
+                                       f"[{version}] {label} capture replayed under Wine", expect, problems)
             if label == "plain":
                 problems.extend(f"[{version}] the capture of the replay differs: {d}"
                                 for d in differences(captured, json.loads(again["plain"])))

@@ -298,9 +298,26 @@ def host_arches():
     return arches
 
 
-class Regset(unittest.TestCase):
-    """The helper must stop at a record it cannot carry out, or the machine
-    would run on a registry other than its file's."""
+def processes_of(prefix, loader):
+    """{pid: personality} of the processes that run loader with WINEPREFIX prefix."""
+    found = {}
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                environment = f.read().split(b"\0")
+            with open(f"/proc/{pid}/personality") as f:
+                personality = int(f.read(), 16)
+            if os.readlink(f"/proc/{pid}/exe") == loader and b"WINEPREFIX=" + prefix.encode() in environment:
+                found[int(pid)] = personality
+        except OSError:
+            continue  # ended meanwhile
+    return found
+
+
+class InASession(unittest.TestCase):
+    """In a session of each architecture: the helper must stop at a record
+    it cannot carry out, or the machine would run on a registry other than
+    its file's; and Wine's processes run as the runner starts them."""
 
     @classmethod
     def setUpClass(cls):
@@ -311,10 +328,16 @@ class Regset(unittest.TestCase):
         for session in cls.sessions:
             session.close()
 
-    def run_regset(self, script):
+    def assert_regset(self, script, code, said=b""):
+        """The helper, given script, exits with code and says said on stderr
+        (nothing when said is empty) in every session; a failure shows
+        Wine's own words about the run."""
         for session in self.sessions:
-            with self.subTest(arch=session.arch.name):
-                yield session.wine(session.regset, stdin=script)
+            with self.subTest(arch=session.arch.name, script=script):
+                result = session.wine(session.regset, stdin=script)
+                if result.returncode != code or (said not in result.stderr if said else result.stderr):
+                    self.fail(f"exit {result.returncode}, stdout {result.stdout!r}, stderr {result.stderr!r}; "
+                              f"expected exit {code} and {said!r} on stderr\n{session.wine_words()}")
 
     def test_records_it_cannot_carry_out_fail_with_their_line(self):
         cases = [
@@ -330,9 +353,7 @@ class Regset(unittest.TestCase):
             (b"K HKLM 4300\nN 0\nV 4100 1 4100\nN\n", 4),
         ]
         for script, line in cases:
-            for result in self.run_regset(script):
-                self.assertEqual(result.returncode, 1, script)
-                self.assertIn(f"regset: line {line}:".encode(), result.stderr, script)
+            self.assert_regset(script, 1, f"regset: line {line}:".encode())
 
     def test_values_are_stored_as_given(self):
         # The helper reads every value back; string data without its
@@ -340,8 +361,20 @@ class Regset(unittest.TestCase):
         script = (b"K HKLM 4400\r\n"
                   b"V 4100 1 41004200\nV 4200 1 410042\nV 4300 7 4100000042\nV 4400 2 \nV  3 00\n"
                   b"V 4500 1 4100000042000000\nN 6\nD HKLM 4400\nD HKLM 4400\n\n")
-        for result in self.run_regset(script):
-            self.assertEqual((result.returncode, result.stderr), (0, b""))
+        self.assert_regset(script, 0)
+
+
+    def test_the_sessions_processes_run_without_address_randomization(self):
+        # A loader placed at random can find the shared user data's address
+        # taken and end at once with exit code 1, saying nothing. The session's
+        # services, started by Wine itself, show that its children inherit.
+        no_randomization = 0x0040000  # ADDR_NO_RANDOMIZE
+        for session in self.sessions:
+            with self.subTest(arch=session.arch.name):
+                processes = processes_of(session.prefix, session.arch.probe)
+                self.assertGreater(len(processes), 1, "the session's services are running")
+                for pid, personality in processes.items():
+                    self.assertTrue(personality & no_randomization, f"process {pid}: personality {personality:#x}")
 
 
 class BrokenRuns(unittest.TestCase):
@@ -361,6 +394,8 @@ class BrokenRuns(unittest.TestCase):
                 with contextlib.redirect_stdout(io.StringIO()) as out:
                     self.assertEqual(w.main(["--exe", exe, machine]), 1)
                 self.assertIn("FAIL m.json", out.getvalue())
+                # With Wine's own words: the same run again with its errors on.
+                self.assertIn(f"rerun with WINEDEBUG={w.DIAGNOSTIC_WINEDEBUG}: exit", out.getvalue())
 
 
 if __name__ == "__main__":

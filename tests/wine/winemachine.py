@@ -353,6 +353,21 @@ def wine_order_hints(machine):
 WINE_LIBRARY = "/usr/lib/wine"
 ARCHES_VARIABLE = "DEVDRIVES_WINE_ARCHES"
 
+# Wine's loaders are not position-independent: the x64 one sits at 0x7d000000,
+# and Linux puts its heap at random in the 1 GiB above it (measured on 6.18).
+# Now and then that heap covers 0x7ffe0000, where Wine must place the shared
+# user data; the process then ends at once with exit code 1 and a message
+# that WINEDEBUG=-all keeps back. Started without address randomization, a
+# loader has its heap right behind it; the processes Wine starts in turn
+# inherit that.
+FIXED_LAYOUT = ("setarch", "--addr-no-randomize")
+
+# A run whose result is not the expected one runs again with Wine's error
+# messages on, which the sessions keep off (WINEDEBUG=-all), so that a failure
+# can be read from the log alone; so many of the rerun's last lines are shown.
+DIAGNOSTIC_WINEDEBUG = "err+all"
+DIAGNOSTIC_LINES = 40
+
 
 class Arch:
     """One architecture whose exes Wine runs: its prefix kind, loader and
@@ -366,7 +381,7 @@ class Arch:
         self.machine = machine  # the PE header's machine type of its exes
         self.preset = preset
         self.suffix = suffix
-        self.loader = loader  # the command that starts a Wine process
+        self.loader = loader  # the program that starts a Wine process
         self.probe = os.path.join(WINE_LIBRARY, "wine64" if name == "x64" else "wine")
         self.extra_env = extra_env
         self._template = None
@@ -389,8 +404,12 @@ class Arch:
                    WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d", **self.extra_env)
         return env
 
+    def command(self, *args):
+        """The command line of a Wine process of this architecture running args."""
+        return [*FIXED_LAYOUT, self.loader, *args]
+
     def version(self):
-        return subprocess.run([self.loader, "--version"], capture_output=True, text=True, check=True).stdout.strip()
+        return subprocess.run(self.command("--version"), capture_output=True, text=True, check=True).stdout.strip()
 
     def template(self):
         if self._template is None:
@@ -498,7 +517,7 @@ def ensure_template(path, arch):
     prefix = os.path.join(building, "prefix")
     env = arch.environment(prefix)
     try:
-        subprocess.run([arch.loader, "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
+        subprocess.run(arch.command("wineboot", "-i"), env=env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=300)
         subprocess.run(["wineserver", "-w"], env=env, timeout=300)
         with open(os.path.join(prefix, "system.reg"), encoding="utf-8", errors="replace") as f:
@@ -566,6 +585,7 @@ class Session:
         self.arch = arch
         self.env = arch.environment(self.prefix)
         self.server = False
+        self.last_run = None
         self.machine = machine
         self.run_versions = run_versions
         try:
@@ -621,13 +641,32 @@ class Session:
                 directory = directories[index]
             os.symlink(directory, os.path.join(dosdevices, letter.lower() + ":"))
 
-    def wine(self, *args, timeout=120, stdin=b"", dll_overrides=None):
-        """One Wine process; dll_overrides adds to WINEDLLOVERRIDES for it."""
+    def wine(self, *args, timeout=120, stdin=b"", dll_overrides=None, winedebug=None):
+        """One Wine process; dll_overrides adds to WINEDLLOVERRIDES for it,
+        winedebug replaces the session's WINEDEBUG."""
         env = self.env
         if dll_overrides:
             env = dict(env, WINEDLLOVERRIDES=env["WINEDLLOVERRIDES"] + ";" + dll_overrides)
-        return subprocess.run([self.arch.loader, *args], env=env, cwd=os.path.join(self.prefix, "drive_c"),
+        if winedebug:
+            env = dict(env, WINEDEBUG=winedebug)
+        self.last_run = (args, timeout, stdin, dll_overrides)
+        return subprocess.run(self.arch.command(*args), env=env, cwd=os.path.join(self.prefix, "drive_c"),
                               input=stdin, capture_output=True, timeout=timeout)
+
+    def wine_words(self):
+        """What Wine itself says about the last process run in this session,
+        for a result the caller did not expect: the session runs with Wine's
+        messages off, so the same process runs once more with its errors on."""
+        args, timeout, stdin, dll_overrides = self.last_run
+        try:
+            result = self.wine(*args, timeout=timeout, stdin=stdin, dll_overrides=dll_overrides,
+                               winedebug=DIAGNOSTIC_WINEDEBUG)
+        except subprocess.TimeoutExpired:
+            return f"rerun with WINEDEBUG={DIAGNOSTIC_WINEDEBUG}: did not end within {timeout} s"
+        lines = result.stderr.decode("utf-8", "replace").splitlines()[-DIAGNOSTIC_LINES:]
+        said = "".join("\n  " + line for line in lines) or " nothing"
+        return (f"rerun with WINEDEBUG={DIAGNOSTIC_WINEDEBUG}: exit {result.returncode}, stdout "
+                f"{result.stdout[:200]!r}, stderr (its last {DIAGNOSTIC_LINES} lines at most):{said}")
 
     def _mount_table_names(self):
         out = self.wine("reg", "query", "HKLM\\SYSTEM\\MountedDevices").stdout.decode("utf-8", "replace")
@@ -640,7 +679,9 @@ class Session:
         self.server = True
         # The first process starts Wine's services, which keep its standard
         # handles open for the whole session: they must not be our pipes.
-        subprocess.run([self.arch.loader, "cmd", "/c", "exit"], env=self.env, timeout=120, **quiet)
+        first = subprocess.run(self.arch.command("cmd", "/c", "exit"), env=self.env, timeout=120, **quiet)
+        if first.returncode != 0:
+            raise RuntimeError(f"the session's first Wine process (cmd /c exit) ended with exit {first.returncode}")
         # The drive manager publishes one value per drive letter at start-up;
         # the machine's go in only after all of its own are there, and
         # replace them.
@@ -648,12 +689,12 @@ class Session:
         deadline = time.monotonic() + 60
         while not wanted <= self._mount_table_names():
             if time.monotonic() > deadline:
-                raise RuntimeError("Wine's drive manager did not publish the drives")
+                raise RuntimeError(f"Wine's drive manager did not publish the drives; {self.wine_words()}")
             time.sleep(0.1)
         result = self.wine(self.regset, stdin=regset_script(self.machine, self.run_versions))
         if result.returncode != 0 or result.stderr:
             raise RuntimeError(f"regset.exe failed (exit {result.returncode}): "
-                               f"{result.stderr.decode(errors='replace').strip()}")
+                               f"{result.stderr.decode(errors='replace').strip()}; {self.wine_words()}")
 
     def exe_folder(self):
         return os.path.join(self.prefix, "drive_c", "windows", "temp")
@@ -768,6 +809,7 @@ def run_file(path, exe, arch, show, args=(), save_stdout=None):
                 problems.extend("hint: " + h for h in wine_order_hints(machine))
             if problems:
                 status = "FAIL"
+                problems.append(session.wine_words())
             details.append(f"[{version}] " + ("; ".join(problems) if problems else "ok"))
     finally:
         session.close()
