@@ -1,5 +1,7 @@
 #include "capture/explanation_facts.h"
 
+#include <cstring>
+
 #include "discovery/discovery_passes.h"
 #include "platform/text.h"
 
@@ -98,10 +100,7 @@ bool SetupApiMissing(const CapturedMachine& machine) {
   if (!machine.setupApiLoaded) return true;
   for (const char* missing : machine.missingEntryPoints) {
     for (const char* called : kCalled) {
-      const char* a = missing;
-      const char* b = called;
-      while (*a != 0 && *a == *b) ++a, ++b;
-      if (*a == *b) return true;
+      if (std::strcmp(missing, called) == 0) return true;
     }
   }
   return false;
